@@ -1,0 +1,147 @@
+// The native iterator protocol: the reentrancy guard, raw sources, the
+// guarded tp_iternext shared by every native iterator class, and RustIter,
+// which drives one owned step function.
+#pragma once
+
+#include "utils/binding.hpp"
+#include "utils/types.hpp"
+
+#include <memory>
+
+namespace quibra {
+
+// ---- raw source --------------------------------------------------------------
+
+// An exact list read by index (its length re-read at every step, so appends
+// are delivered and truncation ends the walk), or any other object read
+// through its iterator.
+class RawSource {
+public:
+    static Result<RawSource> open(PyObject* seq);
+
+    // The next item, an empty Ref at the end, or the source's error.
+    Result<Ref> next() {
+        if (!is_list_) {
+            PyObject* item = PyIter_Next(obj_.get());
+            if (item) return Ref::steal(item);
+            if (PyErr_Occurred()) return Error::fetch_ffi();
+            return Ref();
+        }
+        if (done_) return Ref();
+        if (index_ >= PyList_GET_SIZE(obj_.get())) {
+            done_ = true;
+            return Ref();
+        }
+        return Ref::borrow(PyList_GET_ITEM(obj_.get(), index_++));
+    }
+
+    // How many more items the source can deliver (the iterator's own hint,
+    // 0 when it has none or it fails).
+    unsigned long long remaining() const noexcept;
+
+    bool is_list() const noexcept { return is_list_; }
+
+private:
+    RawSource(Ref obj, bool is_list) noexcept : obj_(std::move(obj)), is_list_(is_list) {}
+    Ref obj_;
+    Py_ssize_t index_ = 0;
+    bool is_list_;
+    bool done_ = false;
+};
+
+// ---- guarded iterator classes ---------------------------------------------------
+
+// Every native iterator: a guard word, then the class's state. S provides
+// `Result<Ref> step()` (an empty Ref means the end) and, for classes with a
+// length hint, `unsigned long long hint() const`.
+template <class S>
+struct Guarded {
+    Py_ssize_t guard = 0;  // 0 free, -1 held: plain stores under the interpreter lock
+    S s;
+
+    template <class... A>
+    explicit Guarded(A&&... args) noexcept : s(std::forward<A>(args)...) {}
+};
+
+inline PyObject* already_executing() noexcept {
+    PyErr_SetString(PyExc_ValueError, "iterator already executing");
+    return nullptr;
+}
+
+// tp_iternext: item, NULL without exception at the end, NULL with the error,
+// or PanicException for an internal fault; the guard is released on every way out.
+template <class S>
+PyObject* guarded_iternext(PyObject* self) noexcept {
+    auto& g = state_of<Guarded<S>>(self);
+    if (g.guard != 0) return already_executing();
+    g.guard = -1;
+    PyObject* out;
+    try {
+        Result<Ref> r = g.s.step();
+        out = r ? std::move(r).value().release() : (std::move(r).error().raise(), nullptr);
+    } catch (...) {
+        out = raise_internal_fault(std::current_exception(), "panic in __next__");
+    }
+    g.guard = 0;
+    return out;
+}
+
+template <class S>
+    requires requires(const S& s) { s.hint(); }
+PyObject* guarded_length_hint(PyObject* self, PyObject*) noexcept {
+    auto& g = state_of<Guarded<S>>(self);
+    if (g.guard != 0) return already_executing();
+    g.guard = -1;
+    PyObject* out = PyLong_FromUnsignedLongLong(g.s.hint());
+    g.guard = 0;
+    return out;
+}
+
+template <class S>
+concept HasHint = requires(const S& s) { s.hint(); };
+
+// The type spec of a native iterator class: `doc` is the class docstring
+// (nullptr: none), `hint_doc` the docstring of __length_hint__, which only
+// classes whose state has hint() get.
+template <class S>
+PyType_Spec* iterator_spec(const char* qualified_name, const char* doc, const char* hint_doc = nullptr) {
+    static PyMethodDef methods[2] = {QB_METHODS_END, QB_METHODS_END};
+    static PyType_Slot slots[6] = {};
+    int n = 0;
+    slots[n++] = {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Guarded<S>>)};
+    slots[n++] = {Py_tp_iter, reinterpret_cast<void*>(&PyObject_SelfIter)};
+    slots[n++] = {Py_tp_iternext, reinterpret_cast<void*>(&guarded_iternext<S>)};
+    if constexpr (HasHint<S>) {
+        methods[0] = {"__length_hint__", as_cfunction(&guarded_length_hint<S>), METH_NOARGS, hint_doc};
+        slots[n++] = {Py_tp_methods, methods};
+    }
+    if (doc) slots[n++] = {Py_tp_doc, const_cast<char*>(doc)};
+    slots[n] = {0, nullptr};
+    static PyType_Spec spec = {qualified_name, native_size<Guarded<S>>(), 0, kNoConstructorFlags, slots};
+    return &spec;
+}
+
+// Makes an instance of a native iterator class with its state built from args.
+template <class S, class... A>
+Result<Ref> make_iterator(TypeCell& cell, A&&... args) {
+    QB_TRY(PyTypeObject * type, cell.get());
+    return make_native<Guarded<S>>(type, std::forward<A>(args)...);
+}
+
+// ---- RustIter ----------------------------------------------------------------------
+
+// A step function: owns all of its state and yields an item, the end (an
+// empty Ref) or an error per call.
+class Step {
+public:
+    virtual ~Step() = default;
+    virtual Result<Ref> next() = 0;
+};
+
+// Wraps a step function in a new RustIter.
+Result<Ref> make_rust_iter(std::unique_ptr<Step> step);
+
+// The step function that always ends (sizes that yield nothing).
+Result<Ref> make_empty_iter();
+
+}  // namespace quibra

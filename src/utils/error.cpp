@@ -1,0 +1,156 @@
+#include "utils/error.hpp"
+
+#include "utils/once.hpp"
+
+#include <cstdio>
+
+namespace quibra {
+
+namespace {
+
+OnceCell panic_type_cell;
+
+constexpr const char kNoneSet[] = "attempted to fetch exception but none was set";
+constexpr const char kFfiNoneSet[] = "FFI call failed without setting an exception";
+
+// A PanicException coming back from Python code (a nested call into the
+// module that faulted) is not an ordinary callback error: report it and let
+// the fault go on.
+Error resume_panic(Ref exc) {
+    std::fputs("--- quibra: PanicException raised from Python code; resuming the internal fault ---\n", stderr);
+    PyErr_DisplayException(exc.get());
+    return Error::panic(display_str(exc.get()));
+}
+
+Error take_raised(const char* none_set_text) {
+    PyObject* exc = PyErr_GetRaisedException();
+    if (!exc) return Error::system_error(none_set_text);
+    if (PyObject* panic = panic_type_cell.peek(); panic && PyObject_TypeCheck(exc, reinterpret_cast<PyTypeObject*>(panic)))
+        return resume_panic(Ref::steal(exc));
+    return Error::captured(Ref::steal(exc));
+}
+
+}  // namespace
+
+Error Error::fetch() { return take_raised(kNoneSet); }
+Error Error::fetch_ffi() { return take_raised(kFfiNoneSet); }
+
+PyObject* Error::deferred_type() const {
+    switch (kind_) {
+        case Kind::TypeError: return PyExc_TypeError;
+        case Kind::ValueError: return PyExc_ValueError;
+        case Kind::BufferError: return PyExc_BufferError;
+        case Kind::SystemError: return PyExc_SystemError;
+        case Kind::StopIteration: return PyExc_StopIteration;
+        case Kind::Captured:
+        case Kind::Panic: break;
+    }
+    return nullptr;
+}
+
+bool Error::matches(PyObject* exc_type) const {
+    if (kind_ == Kind::Captured) return PyErr_GivenExceptionMatches(exc_.get(), exc_type) != 0;
+    if (kind_ == Kind::Panic) {
+        PyObject* panic = panic_type_cell.peek();
+        return panic && PyErr_GivenExceptionMatches(panic, exc_type);
+    }
+    return PyErr_GivenExceptionMatches(deferred_type(), exc_type) != 0;
+}
+
+void Error::raise() && {
+    switch (kind_) {
+        case Kind::Captured:
+            PyErr_SetRaisedException(exc_.release());
+            return;
+        case Kind::StopIteration:
+            PyErr_SetNone(PyExc_StopIteration);
+            return;
+        case Kind::Panic: {
+            Result<PyObject*> type = panic_exception_type();
+            if (!type) {
+                std::move(type).error().raise();
+                return;
+            }
+            PyErr_SetString(*type, text_.empty() ? "internal fault in quibra" : text_.c_str());
+            return;
+        }
+        default:
+            PyErr_SetString(deferred_type(), text_.c_str());
+            return;
+    }
+}
+
+Ref Error::exception() {
+    if (kind_ != Kind::Captured) {
+        std::move(*this).raise();
+        exc_ = Ref::steal(PyErr_GetRaisedException());
+        kind_ = Kind::Captured;
+    }
+    return exc_;
+}
+
+Error Error::with_note(std::string_view note) && {
+    Ref exc = exception();
+    if (!exc) return Error::fetch();
+    Ref text = Ref::steal(PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size())));
+    if (!text) return Error::fetch();
+    Ref r = Ref::steal(PyObject_CallMethod(exc.get(), "add_note", "O", text.get()));
+    if (!r) return Error::fetch();
+    return Error::captured(std::move(exc));
+}
+
+Result<Ref> basic_object(PyObject* p, const char* what) {
+    if (p) return Ref::steal(p);
+    PyErr_WriteUnraisable(nullptr);
+    return Error::panic(std::string("failed to create ") + what);
+}
+Result<Ref> new_tuple(Py_ssize_t n) { return basic_object(PyTuple_New(n), "tuple"); }
+Result<Ref> new_list(Py_ssize_t n) { return basic_object(PyList_New(n), "list"); }
+Result<Ref> new_dict() { return basic_object(PyDict_New(), "dict"); }
+
+std::string type_qualname(PyObject* obj) {
+    Ref name = Ref::steal(PyType_GetQualName(Py_TYPE(obj)));
+    if (name) {
+        if (const char* s = PyUnicode_AsUTF8(name.get())) return s;
+    }
+    PyErr_Clear();
+    return "<failed to extract type name>";
+}
+
+Error type_check_error(PyObject* obj, const char* expected) {
+    if (obj == Py_None) return Error::type_error(std::string("'None' is not an instance of '") + expected + "'");
+    return Error::type_error("'" + type_qualname(obj) + "' object is not an instance of '" + expected + "'");
+}
+
+std::string display_str(PyObject* obj) {
+    Ref s = Ref::steal(PyObject_Str(obj));
+    if (s) {
+        if (const char* text = PyUnicode_AsUTF8(s.get())) return text;
+    }
+    PyErr_WriteUnraisable(obj);
+    Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
+    if (name) {
+        if (const char* text = PyUnicode_AsUTF8(name.get())) return std::string("<unprintable ") + text + " object>";
+    }
+    PyErr_Clear();
+    return "<unprintable object>";
+}
+
+Result<Ref> import_attr(const char* module, const char* attr) {
+    QB_TRY(Ref mod, checked(PyImport_ImportModule(module)));
+    return checked(PyObject_GetAttrString(mod.get(), attr));
+}
+
+Result<PyObject*> panic_exception_type() {
+    return panic_type_cell.get([]() -> Result<Ref> {
+        return checked(PyErr_NewExceptionWithDoc(
+            "quibra._quibra.PanicException",
+            "Raised when quibra's native code meets an internal fault.\n\n"
+            "It derives from BaseException, not Exception, so ordinary\n"
+            "`except Exception` handlers do not swallow it: like SystemExit it\n"
+            "normally ends the program.",
+            PyExc_BaseException, nullptr));
+    });
+}
+
+}  // namespace quibra

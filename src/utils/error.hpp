@@ -1,0 +1,169 @@
+// Pending errors: a native body returns a value or one of these, and the
+// boundary raises it. Nothing else signals failure.
+#pragma once
+
+#include "utils/ref.hpp"
+
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+namespace quibra {
+
+class Error {
+public:
+    enum class Kind : unsigned char {
+        Captured,       // an exception object fetched from the interpreter
+        TypeError,
+        ValueError,
+        BufferError,
+        SystemError,
+        StopIteration,  // raised with no arguments
+        Panic,          // internal fault, raised as PanicException
+    };
+
+    // Takes the interpreter's current exception. A failure that set none
+    // becomes SystemError "attempted to fetch exception but none was set".
+    [[nodiscard]] static Error fetch();
+    // The same for the module's own hashing, equality and iteration routines,
+    // whose missing exception reads "FFI call failed without setting an exception".
+    [[nodiscard]] static Error fetch_ffi();
+    [[nodiscard]] static Error captured(Ref exc) noexcept { return Error(Kind::Captured, std::move(exc)); }
+
+    [[nodiscard]] static Error type_error(std::string text) { return Error(Kind::TypeError, std::move(text)); }
+    [[nodiscard]] static Error value_error(std::string text) { return Error(Kind::ValueError, std::move(text)); }
+    [[nodiscard]] static Error buffer_error(std::string text) { return Error(Kind::BufferError, std::move(text)); }
+    [[nodiscard]] static Error system_error(std::string text) { return Error(Kind::SystemError, std::move(text)); }
+    [[nodiscard]] static Error stop_iteration() { return Error(Kind::StopIteration, std::string()); }
+    [[nodiscard]] static Error panic(std::string text) { return Error(Kind::Panic, std::move(text)); }
+
+    Kind kind() const noexcept { return kind_; }
+    bool is_panic() const noexcept { return kind_ == Kind::Panic; }
+
+    // Whether the exception is an instance of exc_type (subclass-aware).
+    bool matches(PyObject* exc_type) const;
+
+    // The exception object itself, instantiating a deferred kind; empty if
+    // even that fails (the interpreter's error indicator is then set).
+    Ref exception();
+
+    // Adds a PEP 678 note (used for "while processing 'NAME'").
+    Error with_note(std::string_view note) &&;
+
+    // Sets the interpreter's error indicator from this error.
+    void raise() &&;
+
+private:
+    Error(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
+    Error(Kind kind, Ref exc) noexcept : kind_(kind), exc_(std::move(exc)) {}
+    PyObject* deferred_type() const;
+
+    Kind kind_;
+    Ref exc_;           // Captured only
+    std::string text_;  // deferred kinds
+};
+
+// A value or a pending error.
+template <class T>
+class [[nodiscard]] Result {
+public:
+    Result(T value) noexcept(std::is_nothrow_move_constructible_v<T>) : v_(std::in_place_index<0>, std::move(value)) {}
+    Result(Error error) noexcept : v_(std::in_place_index<1>, std::move(error)) {}
+
+    bool ok() const noexcept { return v_.index() == 0; }
+    explicit operator bool() const noexcept { return ok(); }
+
+    T& value() & { return std::get<0>(v_); }
+    T&& value() && { return std::get<0>(std::move(v_)); }
+    T& operator*() & { return std::get<0>(v_); }
+    T* operator->() { return &std::get<0>(v_); }
+    Error& error() & { return std::get<1>(v_); }
+    Error&& error() && { return std::get<1>(std::move(v_)); }
+
+private:
+    std::variant<T, Error> v_;
+};
+
+struct Unit {};
+using Status = Result<Unit>;
+inline Status success() noexcept { return Unit{}; }
+
+#define QB_CONCAT_(a, b) a##b
+#define QB_CONCAT(a, b) QB_CONCAT_(a, b)
+// QB_TRY(Ref it, iter(seq)); declares `it` or returns the pending error.
+#define QB_TRY(decl, expr)                                                   \
+    auto QB_CONCAT(qb_result_, __LINE__) = (expr);                            \
+    if (!QB_CONCAT(qb_result_, __LINE__))                                     \
+        return std::move(QB_CONCAT(qb_result_, __LINE__)).error();            \
+    decl = std::move(QB_CONCAT(qb_result_, __LINE__)).value()
+// QB_CHECK(status_expr); returns the pending error, if any.
+#define QB_CHECK(expr)                                                       \
+    do {                                                                     \
+        auto qb_status_ = (expr);                                            \
+        if (!qb_status_) return std::move(qb_status_).error();               \
+    } while (0)
+
+// ---- small wrappers over the C API ----------------------------------------
+
+// A new reference from the C API, or the pending error it set.
+inline Result<Ref> checked(PyObject* p) {
+    if (p) return Ref::steal(p);
+    return Error::fetch();
+}
+inline Status checked_status(int rc) {
+    if (rc < 0) return Error::fetch();
+    return success();
+}
+
+// A basic object (string, tuple, list, dict) the runtime itself needs: a
+// failure to make one is an internal fault, written as unraisable first.
+Result<Ref> basic_object(PyObject* p, const char* what);
+Result<Ref> new_tuple(Py_ssize_t n);
+Result<Ref> new_list(Py_ssize_t n);
+Result<Ref> new_dict();
+
+inline Result<Ref> get_iter(PyObject* o) { return checked(PyObject_GetIter(o)); }
+inline Result<Ref> get_item(PyObject* o, PyObject* key) { return checked(PyObject_GetItem(o, key)); }
+inline Result<bool> is_true(PyObject* o) {
+    int r = PyObject_IsTrue(o);
+    if (r < 0) return Error::fetch();
+    return r == 1;
+}
+
+// One fetch through PyIter_NextItem: the item, an empty Ref at the end, or the error.
+inline Result<Ref> next_item(PyObject* it) {
+    PyObject* item;
+    if (PyIter_NextItem(it, &item) < 0) return Error::fetch();
+    return Ref::steal(item);
+}
+
+// Calls through vectorcall with positional arguments only.
+template <class... A>
+Result<Ref> call(PyObject* f, A... args) {
+    if constexpr (sizeof...(A) == 0) {
+        return checked(PyObject_CallNoArgs(f));
+    } else {
+        PyObject* argv[] = {nullptr, args...};
+        return checked(PyObject_Vectorcall(f, argv + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    }
+}
+
+// "'T' object is not an instance of 'Expected'" (None has its own wording).
+Error type_check_error(PyObject* obj, const char* expected);
+// The __qualname__ of obj's type, or "<failed to extract type name>".
+std::string type_qualname(PyObject* obj);
+// str(obj) for a message; a failure is written as unraisable and replaced by
+// "<unprintable T object>".
+std::string display_str(PyObject* obj);
+
+// Imports module and returns its attribute (the interpreter's module cache
+// makes repeated imports cheap).
+Result<Ref> import_attr(const char* module, const char* attr);
+
+// The module's exception for internal faults (a BaseException subclass),
+// created on first use.
+Result<PyObject*> panic_exception_type();
+
+}  // namespace quibra

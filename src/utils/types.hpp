@@ -1,0 +1,82 @@
+// Heap types from type specs, holding a C++ state value after the object header.
+#pragma once
+
+#include "utils/once.hpp"
+
+#include <new>
+#include <type_traits>
+#include <utility>
+
+namespace quibra {
+
+// The layout of every instance: the object header, then one C++ value.
+template <class T>
+struct Native {
+    PyObject_HEAD
+    T state;
+};
+
+template <class T>
+T& state_of(PyObject* o) noexcept {
+    return reinterpret_cast<Native<T>*>(o)->state;
+}
+
+template <class T>
+constexpr int native_size() noexcept {
+    return static_cast<int>(sizeof(Native<T>));
+}
+
+// Makes an instance of `type` whose state is T(args...). The state's
+// constructor must not throw, so an instance is either whole or not made.
+template <class T, class... A>
+Result<Ref> make_native(PyTypeObject* type, A&&... args) {
+    static_assert(std::is_nothrow_constructible_v<T, A&&...>);
+    PyObject* o = type->tp_alloc(type, 0);
+    if (!o) return Error::fetch();
+    new (&state_of<T>(o)) T(std::forward<A>(args)...);
+    return Ref::steal(o);
+}
+
+// tp_dealloc for Native<T>: destroys the state (releasing everything it
+// owns), frees the memory and drops the instance's reference to its type.
+template <class T>
+void native_dealloc(PyObject* o) noexcept {
+    PyTypeObject* type = Py_TYPE(o);
+    state_of<T>(o).~T();
+    type->tp_free(o);
+    Py_DECREF(type);
+}
+
+// Common flags: not subclassable, no GC, no dict or weak references.
+inline constexpr unsigned kTypeFlags = Py_TPFLAGS_DEFAULT;
+inline constexpr unsigned kNoConstructorFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+
+// Creates a type from its spec; `__doc__` is left None when the docstring is
+// only a text signature.
+Result<Ref> create_type(PyType_Spec* spec);
+
+// A class's type object, created once per process on first need.
+class TypeCell {
+public:
+    TypeCell(const char* name, PyType_Spec* (*spec)()) noexcept : name_(name), spec_(spec) {}
+
+    // For the execution step: a failure is raised as it is.
+    Result<PyTypeObject*> get_or_raise() {
+        Result<PyObject*> r = cell_.get([this] { return create_type(spec_()); });
+        if (!r) return std::move(r).error();
+        return reinterpret_cast<PyTypeObject*>(*r);
+    }
+
+    // Elsewhere a failure is an internal fault: written as unraisable, then
+    // "failed to create type object for `Name`".
+    Result<PyTypeObject*> get();
+
+    const char* name() const noexcept { return name_; }
+
+private:
+    const char* name_;
+    PyType_Spec* (*spec_)();
+    OnceCell cell_;
+};
+
+}  // namespace quibra
