@@ -1,7 +1,6 @@
 #include "utils/binding.hpp"
 
 #include <cstring>
-#include <stdexcept>
 #include <string_view>
 
 namespace quibra {
@@ -37,12 +36,10 @@ bool too_many_positional(const Signature& sig, Py_ssize_t given) {
 }
 
 std::ptrdiff_t find_param(const Signature& sig, PyObject* key) {
-    for (std::size_t i = 0; i < sig.params.size(); ++i)
-        if (sig.params[i].interned == key) return static_cast<std::ptrdiff_t>(i);
     for (std::size_t i = 0; i < sig.params.size(); ++i) {
-        int eq = PyUnicode_Compare(sig.params[i].interned, key);
-        if (eq == 0) return static_cast<std::ptrdiff_t>(i);
-        if (eq == -1 && PyErr_Occurred()) PyErr_Clear();
+        const std::string& name = sig.params[i].name;
+        if (PyUnicode_EqualToUTF8AndSize(key, name.data(), static_cast<Py_ssize_t>(name.size())))
+            return static_cast<std::ptrdiff_t>(i);
     }
     return -1;
 }
@@ -127,12 +124,9 @@ Signature::Signature(const char* display_name, const char* spec) : display(std::
             p.none_default = tok.substr(eq + 1) == "None";
         }
         p.keyword_only = after_star;
-        p.interned = PyUnicode_InternFromString(p.name.c_str());  // kept for the process
-        if (!p.interned) throw std::runtime_error("cannot intern a parameter name");
         if (!after_star) ++positional;
         params.push_back(std::move(p));
     }
-    if (params.size() > kMaxParams) throw std::logic_error("too many parameters in " + display);
 }
 
 bool bind_fast(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Args& out) {

@@ -62,15 +62,22 @@ using SignatureDoc = Concat<Name, "(", Params, ")\n--\n\n">;
 
 inline constexpr std::size_t kMaxParams = 8;
 
+template <std::size_t N>
+constexpr std::size_t count_params(const FixedString<N>& params) {
+    std::size_t n = params.length > 0 ? 1 : 0;
+    for (std::size_t i = 0; i < params.length; ++i) n += params.data[i] == ',' ? 1 : 0;
+    return n;
+}
+
 struct Param {
     std::string name;
-    PyObject* interned = nullptr;  // the name as an interned str, kept forever
     bool required = true;
     bool none_default = false;  // None passed explicitly counts as omitted
     bool keyword_only = false;
 };
 
 // A parsed parameter list plus the display name used in binding messages.
+// Parsing touches no Python object, so it cannot fail at a call.
 class Signature {
 public:
     Signature(const char* display, const char* params);
@@ -137,6 +144,7 @@ PyObject* guarded(F&& f) noexcept {
 
 template <FixedString Display, FixedString Params, Body B>
 PyObject* fast_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static_assert(count_params(Params) <= kMaxParams, "raise kMaxParams");
     static const Signature sig(Display.data, Params.data);
     Args a;
     a.self = self;
@@ -146,6 +154,7 @@ PyObject* fast_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 
 template <FixedString Display, FixedString Params, Body B>
 PyObject* tuple_entry(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
+    static_assert(count_params(Params) <= kMaxParams, "raise kMaxParams");
     static const Signature sig(Display.data, Params.data);
     Args a;
     a.self = self;
