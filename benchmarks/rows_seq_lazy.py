@@ -59,6 +59,8 @@ row("interleave: 4 lists of 25k", "interleave", lambda: [list(range(N // 4)) for
 row("interleave: lists of 10 to 100k", "interleave",
     lambda: [list(range(10)), list(range(1000)), list(range(N - 1010))],
     lambda s: list(q.interleave(s)), lambda s: list(_interleave_gen(s)), "generator function")
+row("interleave: 100k lists of 1", "interleave", lambda: [[x] for x in range(N)],
+    lambda s: list(q.interleave(s)), lambda s: list(_interleave_gen(s)), "generator function")
 row("iterate: 100k steps of (1).__add__", ("iterate", "take"), lambda: N,
     lambda n: list(q.take(n, q.iterate((1).__add__, 0))),
     lambda n: list(itertools.islice(_iterate_gen((1).__add__, 0), n)), "generator function + islice")

@@ -9,35 +9,47 @@
 #include "utils/registry.hpp"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quibra {
 
 namespace {
 
-// Round robin over the sources. An exhausted source is removed in place, so
-// the others keep their order and the position then names its successor.
+// Round robin over the sources. An exhausted source is released at once
+// and leaves a hole that is skipped; the holes are squeezed out when the
+// round wraps, so the others keep their order and ending many sources costs
+// linear time, not a shift of the whole array per source.
 class InterleaveStep final : public Step {
 public:
-    explicit InterleaveStep(std::vector<RawSource> sources) noexcept : sources_(std::move(sources)) {}
+    explicit InterleaveStep(std::vector<std::optional<RawSource>> sources) noexcept
+        : sources_(std::move(sources)), live_(sources_.size()) {}
 
     Result<Ref> next() override {
-        while (!sources_.empty()) {
-            if (pos_ >= sources_.size()) pos_ = 0;
+        while (live_ > 0) {
+            if (pos_ >= sources_.size()) {
+                std::erase_if(sources_, [](const std::optional<RawSource>& s) { return !s; });
+                pos_ = 0;
+            }
+            std::optional<RawSource>& source = sources_[pos_];
+            if (!source) {
+                ++pos_;
+                continue;
+            }
             // An error leaves the position where it is: the next call asks
             // the same source again.
-            QB_TRY(Ref x, sources_[pos_].next());
-            if (x) {
-                ++pos_;
-                return x;
-            }
-            sources_.erase(sources_.begin() + static_cast<std::ptrdiff_t>(pos_));
+            QB_TRY(Ref x, source->next());
+            ++pos_;
+            if (x) return x;
+            source.reset();
+            --live_;
         }
         return Ref();
     }
 
 private:
-    std::vector<RawSource> sources_;
+    std::vector<std::optional<RawSource>> sources_;  // empty: exhausted and released
+    std::size_t live_;
     std::size_t pos_ = 0;
 };
 
@@ -132,12 +144,12 @@ private:
 // an exact list is read by index, which is what its iterator would do.
 Result<Ref> interleave_body(Args& a) {
     QB_TRY(Ref outer, get_iter(a[0]));
-    std::vector<RawSource> sources;
+    std::vector<std::optional<RawSource>> sources;
     for (;;) {
         QB_TRY(Ref s, next_item(outer.get()));
         if (!s) break;
         QB_TRY(RawSource src, RawSource::open(s.get()));
-        sources.push_back(std::move(src));
+        sources.emplace_back(std::move(src));
     }
     return make_rust_iter(std::make_unique<InterleaveStep>(std::move(sources)));
 }
