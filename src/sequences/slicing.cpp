@@ -1,0 +1,123 @@
+// Lazy functions that hand the work to the interpreter's own iterators, so
+// the result is exactly the islice / chain object those produce: take, drop,
+// take_nth, cons, concat, concatv, mapcat. Also tail, the eager counterpart
+// of drop that slices when it can.
+#include "sequences/access.hpp"
+#include "sequences/lazy.hpp"
+
+#include "utils/binding.hpp"
+#include "utils/once.hpp"
+#include "utils/registry.hpp"
+
+#include <climits>
+#include <vector>
+
+namespace quibra {
+
+namespace {
+
+// Kept for the life of the process; a failed lookup leaves the cell empty so
+// the next call retries it.
+CachedAttr islice_attr("itertools", "islice");
+CachedAttr chain_attr("itertools", "chain");
+CachedAttr map_attr("builtins", "map");
+OnceCell from_iterable_cell;
+
+Result<PyObject*> from_iterable() {
+    return from_iterable_cell.get([]() -> Result<Ref> {
+        QB_TRY(PyObject * chain, chain_attr.get());
+        return checked(PyObject_GetAttrString(chain, "from_iterable"));
+    });
+}
+
+// chain.from_iterable(seqs): the inner sequences are opened only when
+// iteration reaches them.
+Result<Ref> concat_iter(PyObject* seqs) {
+    QB_TRY(PyObject * fi, from_iterable());
+    return call(fi, seqs);
+}
+
+Result<Ref> take_body(Args& a) { return take_iter(a[0], a[1]); }
+Result<Ref> drop_body(Args& a) { return drop_iter(a[0], a[1]); }
+
+Result<Ref> take_nth_body(Args& a) {
+    QB_TRY(PyObject * islice, islice_attr.get());
+    QB_TRY(Ref zero, checked(PyLong_FromLong(0)));
+    return call(islice, a[1], zero.get(), Py_None, a[0]);
+}
+
+Result<Ref> cons_body(Args& a) {
+    QB_TRY(PyObject * chain, chain_attr.get());
+    QB_TRY(Ref head, new_tuple(1));
+    PyTuple_SET_ITEM(head.get(), 0, Py_NewRef(a[0]));
+    return call(chain, head.get(), a[1]);
+}
+
+Result<Ref> concat_body(Args& a) { return concat_iter(a[0]); }
+Result<Ref> concatv_body(Args& a) { return concat_iter(a.rest.get()); }
+Result<Ref> mapcat_body(Args& a) { return flat_map_iter(a[0], a[1]); }
+
+// Every element of an iterator, as a tuple.
+Result<Ref> all_of_iterator(PyObject* it) {
+    std::vector<Ref> items;
+    for (;;) {
+        QB_TRY(Ref item, next_item(it));
+        if (!item) break;
+        items.push_back(std::move(item));
+    }
+    QB_TRY(Ref out, new_tuple(static_cast<Py_ssize_t>(items.size())));
+    for (std::size_t i = 0; i < items.size(); ++i)
+        PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), items[i].release());
+    return out;
+}
+
+// seq[-n:] when seq slices; otherwise the last n elements of iter(seq) as a
+// tuple. n = 0 keeps everything on both paths, as seq[-0:] == seq[0:] does.
+Result<Ref> tail_body(Args& a) {
+    QB_TRY(unsigned long long n, a.to_u64(0));
+    long long m = n > static_cast<unsigned long long>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(n);
+    if (m > 0) return tail_of(m, a[1]);
+    QB_TRY(Ref zero, checked(PyLong_FromLong(0)));
+    QB_TRY(Ref whole, checked(PySlice_New(zero.get(), Py_None, nullptr)));
+    PyObject* r = PyObject_GetItem(a[1], whole.get());
+    if (r) return Ref::steal(r);
+    Error e = Error::fetch();
+    if (!e.matches(PyExc_TypeError) && !e.matches(PyExc_KeyError)) return e;
+    QB_TRY(Ref it, get_iter(a[1]));
+    return all_of_iterator(it.get());
+}
+
+PyMethodDef functions[] = {
+    QB_FUNCTION("take", "n, seq", take_body),
+    QB_FUNCTION("drop", "n, seq", drop_body),
+    QB_FUNCTION("take_nth", "n, seq", take_nth_body),
+    QB_FUNCTION("tail", "n, seq", tail_body),
+    QB_FUNCTION("cons", "el, seq", cons_body),
+    QB_FUNCTION("concat", "seqs", concat_body),
+    QB_FUNCTION("concatv", "*seqs", concatv_body),
+    QB_FUNCTION("mapcat", "func, seqs", mapcat_body),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions);
+
+}  // namespace
+
+Result<Ref> take_iter(PyObject* n, PyObject* seq) {
+    QB_TRY(PyObject * islice, islice_attr.get());
+    return call(islice, seq, n);
+}
+
+Result<Ref> drop_iter(PyObject* n, PyObject* seq) {
+    QB_TRY(PyObject * islice, islice_attr.get());
+    return call(islice, seq, n, Py_None);
+}
+
+Result<Ref> flat_map_iter(PyObject* f, PyObject* seq) {
+    QB_TRY(PyObject * map, map_attr.get());
+    QB_TRY(PyObject * fi, from_iterable());
+    QB_TRY(Ref mapped, call(map, f, seq));
+    return call(fi, mapped.get());
+}
+
+}  // namespace quibra

@@ -1,0 +1,188 @@
+// Lazy functions carried by native step functions inside a RustIter:
+// interleave, iterate, accumulate, remove. Each step owns its sources and
+// callables; none keeps an end flag, so what happens after the end is
+// whatever its sources do.
+#include "sequences/iterators.hpp"
+#include "sequences/lazy.hpp"
+
+#include "utils/binding.hpp"
+#include "utils/registry.hpp"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace quibra {
+
+namespace {
+
+// Round robin over the sources. An exhausted source is released at once
+// and leaves a hole that is skipped; the holes are squeezed out when the
+// round wraps, so the others keep their order and ending many sources costs
+// linear time, not a shift of the whole array per source.
+class InterleaveStep final : public Step {
+public:
+    explicit InterleaveStep(std::vector<std::optional<RawSource>> sources) noexcept
+        : sources_(std::move(sources)), live_(sources_.size()) {}
+
+    Result<Ref> next() override {
+        while (live_ > 0) {
+            if (pos_ >= sources_.size()) {
+                std::erase_if(sources_, [](const std::optional<RawSource>& s) { return !s; });
+                pos_ = 0;
+            }
+            std::optional<RawSource>& source = sources_[pos_];
+            if (!source) {
+                ++pos_;
+                continue;
+            }
+            // An error leaves the position where it is: the next call asks
+            // the same source again.
+            QB_TRY(Ref x, source->next());
+            ++pos_;
+            if (x) return x;
+            source.reset();
+            --live_;
+        }
+        return Ref();
+    }
+
+private:
+    std::vector<std::optional<RawSource>> sources_;  // empty: exhausted and released
+    std::size_t live_;
+    std::size_t pos_ = 0;
+};
+
+// x, func(x), func(func(x)), ... The current value is taken out while func
+// runs, so a failure leaves the state empty and every later call ends.
+class IterateStep final : public Step {
+public:
+    IterateStep(Ref func, Ref x) noexcept : func_(std::move(func)), value_(std::move(x)) {}
+
+    Result<Ref> next() override {
+        Ref value = std::move(value_);
+        if (!value) return Ref();
+        if (first_) {
+            first_ = false;
+            value_ = value;
+            return value;
+        }
+        QB_TRY(Ref r, call(func_.get(), value.get()));
+        value_ = r;
+        return r;
+    }
+
+private:
+    Ref func_;
+    Ref value_;
+    bool first_ = true;
+};
+
+// Running results: the initial value first (when given), then
+// binop(total, x) for each element; without an initial value the first
+// element starts the total. A failing binop leaves the total unchanged.
+class AccumulateStep final : public Step {
+public:
+    AccumulateStep(RawSource src, Ref binop, Ref initial) noexcept
+        : src_(std::move(src)), binop_(std::move(binop)), initial_(std::move(initial)) {}
+
+    Result<Ref> next() override {
+        if (initial_ && !delivered_) {
+            delivered_ = true;
+            total_ = initial_;
+            return initial_;
+        }
+        QB_TRY(Ref x, src_.next());
+        if (!x) return x;
+        if (!total_) {
+            total_ = x;
+            return x;
+        }
+        QB_TRY(Ref r, call(binop_.get(), total_.get(), x.get()));
+        total_ = r;
+        return r;
+    }
+
+private:
+    RawSource src_;
+    Ref binop_;
+    Ref initial_;
+    Ref total_;
+    bool delivered_ = false;
+};
+
+// The elements for which predicate(x) is false.
+class RemoveStep final : public Step {
+public:
+    RemoveStep(RawSource src, Ref predicate) noexcept : src_(std::move(src)), predicate_(std::move(predicate)) {}
+
+    Result<Ref> next() override {
+        for (;;) {
+            QB_TRY(Ref x, src_.next());
+            if (!x) return x;
+            QB_TRY(Ref r, call(predicate_.get(), x.get()));
+            int t = truth(r.get());
+            r.reset();
+            if (t < 0) return Error::fetch_ffi();
+            if (t == 0) return x;
+        }
+    }
+
+private:
+    // The bool singletons answer without a call.
+    static int truth(PyObject* r) noexcept {
+        if (r == Py_True) return 1;
+        if (r == Py_False) return 0;
+        return PyObject_IsTrue(r);
+    }
+
+    RawSource src_;
+    Ref predicate_;
+};
+
+// Every inner sequence is opened now, so a non-iterable one fails the call;
+// an exact list is read by index, which is what its iterator would do.
+Result<Ref> interleave_body(Args& a) {
+    QB_TRY(Ref outer, get_iter(a[0]));
+    std::vector<std::optional<RawSource>> sources;
+    for (;;) {
+        QB_TRY(Ref s, next_item(outer.get()));
+        if (!s) break;
+        QB_TRY(RawSource src, RawSource::open(s.get()));
+        sources.emplace_back(std::move(src));
+    }
+    return make_rust_iter(std::make_unique<InterleaveStep>(std::move(sources)));
+}
+
+Result<Ref> iterate_body(Args& a) {
+    return make_rust_iter(std::make_unique<IterateStep>(Ref::borrow(a[0]), Ref::borrow(a[1])));
+}
+
+Result<Ref> accumulate_body(Args& a) {
+    QB_TRY(PyObject * initial, a.optional_rest("accumulate", 3));
+    return accumulate_iter(a[0], a[1], initial);
+}
+
+Result<Ref> remove_body(Args& a) {
+    QB_TRY(RawSource src, RawSource::open(a[1]));
+    return make_rust_iter(std::make_unique<RemoveStep>(std::move(src), Ref::borrow(a[0])));
+}
+
+PyMethodDef functions[] = {
+    QB_FUNCTION("interleave", "seqs", interleave_body),
+    QB_FUNCTION("remove", "predicate, seq", remove_body),
+    QB_FUNCTION("accumulate", "binop, seq, *rest", accumulate_body),
+    QB_FUNCTION("iterate", "func, x", iterate_body),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions);
+
+}  // namespace
+
+Result<Ref> accumulate_iter(PyObject* binop, PyObject* seq, PyObject* initial) {
+    QB_TRY(RawSource src, RawSource::open(seq));
+    return make_rust_iter(std::make_unique<AccumulateStep>(std::move(src), Ref::borrow(binop), Ref::borrow(initial)));
+}
+
+}  // namespace quibra
