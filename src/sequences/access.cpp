@@ -5,6 +5,8 @@
 #include "utils/binding.hpp"
 #include "utils/registry.hpp"
 
+#include <climits>
+#include <cstdint>
 #include <vector>
 
 namespace quibra {
@@ -120,8 +122,9 @@ Registrar registrar(functions);
 
 }  // namespace
 
-Result<Ref> tail_of(long long n, PyObject* seq) {
-    QB_TRY(Ref start, checked(PyLong_FromLongLong(-n)));
+Result<Ref> tail_of(unsigned long long n, PyObject* seq) {
+    long long m = n > static_cast<unsigned long long>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(n);
+    QB_TRY(Ref start, checked(PyLong_FromLongLong(-m)));
     QB_TRY(Ref slice, checked(PySlice_New(start.get(), Py_None, nullptr)));
     PyObject* r = PyObject_GetItem(seq, slice.get());
     if (r) return Ref::steal(r);
@@ -129,19 +132,23 @@ Result<Ref> tail_of(long long n, PyObject* seq) {
     if (!e.matches(PyExc_TypeError) && !e.matches(PyExc_KeyError)) return e;
     // Not sliceable: keep the last n elements while iterating.
     QB_TRY(Ref it, get_iter(seq));
-    return last_n_of_iterator(it.get(), n);
+    return last_n_of_iterator(it.get(), static_cast<unsigned long long>(m));
 }
 
-Result<Ref> last_n_of_iterator(PyObject* it, long long n) {
+Result<Ref> last_n_of_iterator(PyObject* it, unsigned long long n) {
+    // n == 0 keeps everything, as seq[-0:] == seq[0:] does on the slicing path.
     std::vector<Ref> ring;
-    std::size_t cap = n > 0 ? static_cast<std::size_t>(n) : 0;
+    std::size_t cap = n == 0 || n > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(n);
     std::size_t next = 0;
     for (;;) {
         QB_TRY(Ref item, next_item(it));
         if (!item) break;
-        if (cap == 0) continue;
-        if (ring.size() < cap) ring.push_back(std::move(item));
-        else ring[next] = std::move(item);
+        if (ring.size() < cap) {
+            ring.push_back(std::move(item));
+            continue;
+        }
+        ring[next].reset();  // the oldest goes before the newest arrives
+        ring[next] = std::move(item);
         next = (next + 1) % cap;
     }
     std::size_t size = ring.size();

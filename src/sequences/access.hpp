@@ -5,11 +5,12 @@
 
 namespace quibra {
 
-// seq[-n:], falling back to the last n elements of iter(seq) (as a tuple)
-// when slicing fails with TypeError or KeyError.
-Result<Ref> tail_of(long long n, PyObject* seq);
-// The last n elements of an iterator, as a tuple.
-Result<Ref> last_n_of_iterator(PyObject* it, long long n);
+// seq[-n:] (n capped at the largest index), falling back to the last n
+// elements of iter(seq) as a tuple when slicing fails with TypeError or
+// KeyError. n == 0 gives the whole input on both paths.
+Result<Ref> tail_of(unsigned long long n, PyObject* seq);
+// The last n elements of an iterator (all of them for n == 0), as a tuple.
+Result<Ref> last_n_of_iterator(PyObject* it, unsigned long long n);
 // itertools.chain((first,), it), with chain looked up on every call.
 Result<Ref> chain_with_first(PyObject* first, PyObject* it);
 // len(seq) when seq has __len__ (never iterating it), else the number of

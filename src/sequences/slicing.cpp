@@ -9,7 +9,6 @@
 #include "utils/once.hpp"
 #include "utils/registry.hpp"
 
-#include <climits>
 #include <vector>
 
 namespace quibra {
@@ -57,34 +56,11 @@ Result<Ref> concat_body(Args& a) { return concat_iter(a[0]); }
 Result<Ref> concatv_body(Args& a) { return concat_iter(a.rest.get()); }
 Result<Ref> mapcat_body(Args& a) { return flat_map_iter(a[0], a[1]); }
 
-// Every element of an iterator, as a tuple.
-Result<Ref> all_of_iterator(PyObject* it) {
-    std::vector<Ref> items;
-    for (;;) {
-        QB_TRY(Ref item, next_item(it));
-        if (!item) break;
-        items.push_back(std::move(item));
-    }
-    QB_TRY(Ref out, new_tuple(static_cast<Py_ssize_t>(items.size())));
-    for (std::size_t i = 0; i < items.size(); ++i)
-        PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), items[i].release());
-    return out;
-}
-
 // seq[-n:] when seq slices; otherwise the last n elements of iter(seq) as a
 // tuple. n = 0 keeps everything on both paths, as seq[-0:] == seq[0:] does.
 Result<Ref> tail_body(Args& a) {
     QB_TRY(unsigned long long n, a.to_u64(0));
-    long long m = n > static_cast<unsigned long long>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(n);
-    if (m > 0) return tail_of(m, a[1]);
-    QB_TRY(Ref zero, checked(PyLong_FromLong(0)));
-    QB_TRY(Ref whole, checked(PySlice_New(zero.get(), Py_None, nullptr)));
-    PyObject* r = PyObject_GetItem(a[1], whole.get());
-    if (r) return Ref::steal(r);
-    Error e = Error::fetch();
-    if (!e.matches(PyExc_TypeError) && !e.matches(PyExc_KeyError)) return e;
-    QB_TRY(Ref it, get_iter(a[1]));
-    return all_of_iterator(it.get());
+    return tail_of(n, a[1]);
 }
 
 PyMethodDef functions[] = {
