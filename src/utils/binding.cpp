@@ -164,28 +164,24 @@ Error Args::note(Error e, std::size_t i) const {
     return std::move(e).with_note(std::string("while processing '") + name(i) + "'");
 }
 
+// An int (or int subclass) as it is, anything else through __index__.
+Result<Ref> Args::as_int(std::size_t i) const {
+    if (PyLong_Check(v[i])) return Ref::borrow(v[i]);
+    PyObject* index = PyNumber_Index(v[i]);
+    if (!index) return note(Error::fetch(), i);
+    return Ref::steal(index);
+}
+
 Result<unsigned long long> Args::to_u64(std::size_t i) const {
-    PyObject* o = v[i];
-    Ref index;
-    if (!PyLong_Check(o)) {
-        index = Ref::steal(PyNumber_Index(o));
-        if (!index) return note(Error::fetch(), i);
-        o = index.get();
-    }
-    unsigned long long n = PyLong_AsUnsignedLongLong(o);
+    QB_TRY(Ref o, as_int(i));
+    unsigned long long n = PyLong_AsUnsignedLongLong(o.get());
     if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return note(Error::fetch(), i);
     return n;
 }
 
 Result<long long> Args::to_i64(std::size_t i) const {
-    PyObject* o = v[i];
-    Ref index;
-    if (!PyLong_Check(o)) {
-        index = Ref::steal(PyNumber_Index(o));
-        if (!index) return note(Error::fetch(), i);
-        o = index.get();
-    }
-    long long n = PyLong_AsLongLong(o);
+    QB_TRY(Ref o, as_int(i));
+    long long n = PyLong_AsLongLong(o.get());
     if (n == -1 && PyErr_Occurred()) return note(Error::fetch(), i);
     return n;
 }

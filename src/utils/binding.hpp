@@ -103,6 +103,8 @@ struct Args {
 
     // The conversion's own exception with the note "while processing 'NAME'".
     Error note(Error e, std::size_t i) const;
+    // The parameter as an int: itself, or its __index__ (with the note).
+    Result<Ref> as_int(std::size_t i) const;
     // Unsigned 64-bit count: an int directly, anything else through __index__.
     Result<unsigned long long> to_u64(std::size_t i) const;
     // Signed count through __index__ (for sizes that may be negative).
