@@ -24,6 +24,29 @@ struct Empty {};
 
 PyObject* payload(PyObject* self) noexcept { return state_of<Payload>(self).value.get(); }
 
+// The payload classes take part in cyclic garbage collection. An Err from
+// Result.of holds a traceback whose frames usually hold that very Err in a
+// local, and a Some can sit inside the list it holds: invisible to the
+// collector, such cycles would never be freed. Being tracked also puts the
+// interpreter's deallocation depth guard on long chains like
+// Some(Some(Some(...))), which would otherwise overflow the C stack.
+//
+// No clear slot is needed: the payload is fixed before the object can be
+// reached, so no cycle runs through these objects alone, and the collector
+// breaks every other cycle through its other members.
+constexpr unsigned kPayloadFlags = kTypeFlags | Py_TPFLAGS_HAVE_GC;
+
+int payload_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(payload(self));
+    return 0;
+}
+
+void payload_dealloc(PyObject* self) noexcept {
+    PyObject_GC_UnTrack(self);
+    native_dealloc<Payload>(self);
+}
+
 extern TypeCell some_cell;
 extern TypeCell nothing_cell;
 extern TypeCell ok_cell;
@@ -148,7 +171,8 @@ PyGetSetDef error_getset[] = {
 PyType_Slot some_slots[] = {
     {Py_tp_doc, const_cast<char*>("Some(value)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Some", "value", some_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&payload_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&payload_traverse)},
     {Py_tp_methods, some_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_true)},
     {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Some">)},
@@ -157,7 +181,7 @@ PyType_Slot some_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec some_spec = {"quibra._quibra.Some", native_size<Payload>(), 0, kTypeFlags, some_slots};
+PyType_Spec some_spec = {"quibra._quibra.Some", native_size<Payload>(), 0, kPayloadFlags, some_slots};
 
 // ---- NothingType ------------------------------------------------------------------
 
@@ -234,7 +258,8 @@ PyMethodDef ok_methods[] = {
 PyType_Slot ok_slots[] = {
     {Py_tp_doc, const_cast<char*>("Ok(value)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Ok", "value", payload_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&payload_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&payload_traverse)},
     {Py_tp_methods, ok_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_true)},
     {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Ok">)},
@@ -243,7 +268,7 @@ PyType_Slot ok_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec ok_spec = {"quibra._quibra.Ok", native_size<Payload>(), 0, kTypeFlags, ok_slots};
+PyType_Spec ok_spec = {"quibra._quibra.Ok", native_size<Payload>(), 0, kPayloadFlags, ok_slots};
 
 // ---- Err --------------------------------------------------------------------------
 
@@ -280,7 +305,8 @@ PyMethodDef err_methods[] = {
 PyType_Slot err_slots[] = {
     {Py_tp_doc, const_cast<char*>("Err(error)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Err", "error", payload_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&payload_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&payload_traverse)},
     {Py_tp_methods, err_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_false)},
     {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Err">)},
@@ -289,7 +315,7 @@ PyType_Slot err_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec err_spec = {"quibra._quibra.Err", native_size<Payload>(), 0, kTypeFlags, err_slots};
+PyType_Spec err_spec = {"quibra._quibra.Err", native_size<Payload>(), 0, kPayloadFlags, err_slots};
 
 TypeCell some_cell("Some", [] { return &some_spec; });
 TypeCell nothing_cell("NothingType", [] { return &nothing_spec; });
