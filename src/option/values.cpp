@@ -118,7 +118,8 @@ PyObject* payload_get(PyObject* self, void*) noexcept { return Py_NewRef(payload
 
 // ---- Some -----------------------------------------------------------------------
 
-Result<Ref> some_new(Args& a) {
+// The constructor of Some, Ok and Err; the body receives the class as self.
+Result<Ref> payload_new(Args& a) {
     return make_native<Payload>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a[0]));
 }
 
@@ -170,7 +171,7 @@ PyGetSetDef error_getset[] = {
 
 PyType_Slot some_slots[] = {
     {Py_tp_doc, const_cast<char*>("Some(value)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Some", "value", some_new>)},
+    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Some", "value", payload_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&payload_dealloc)},
     {Py_tp_traverse, reinterpret_cast<void*>(&payload_traverse)},
     {Py_tp_methods, some_methods},
@@ -220,10 +221,6 @@ PyType_Slot nothing_slots[] = {
 PyType_Spec nothing_spec = {"quibra._quibra.NothingType", native_size<Empty>(), 0, kTypeFlags, nothing_slots};
 
 // ---- Ok ---------------------------------------------------------------------------
-
-Result<Ref> payload_new(Args& a) {
-    return make_native<Payload>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a[0]));
-}
 
 Result<Ref> ok_map(Args& a) {
     QB_TRY(Ref r, call(a[0], payload(a.self)));
