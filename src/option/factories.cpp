@@ -1,0 +1,168 @@
+// Where plain values and failures enter the option world: the factory
+// classes Option and Result, and the option-returning element accessors
+// first_opt, last_opt, nth_opt, get_opt, get_in_opt and peek_opt.
+//
+// The accessors have their own plain steps: no indexing or slicing fast
+// paths and no defaults, so a list is walked exactly like any iterator.
+#include "option/option.hpp"
+
+#include "sequences/access.hpp"
+#include "utils/binding.hpp"
+#include "utils/registry.hpp"
+
+namespace quibra {
+
+namespace {
+
+// ---- Option and Result ---------------------------------------------------------
+
+// None, by identity, is the only value that becomes an empty option.
+Result<Ref> option_of(Args& a) {
+    if (a[0] == Py_None) return make_nothing();
+    return make_some(a[0]);
+}
+
+// Ok(f()), or Err(exception) for an Exception; KeyboardInterrupt, SystemExit
+// and other BaseExceptions are not outcomes to capture and propagate.
+Result<Ref> result_of(Args& a) {
+    PyObject* r = PyObject_CallNoArgs(a[0]);
+    if (r) {
+        Ref value = Ref::steal(r);
+        return make_ok(value.get());
+    }
+    Error e = Error::fetch();
+    if (!e.matches(PyExc_Exception)) return e;
+    // The fetched instance carries its __traceback__ with it.
+    Ref exc = e.exception();
+    if (!exc) return Error::fetch();
+    return make_err(exc.get());
+}
+
+PyMethodDef option_methods[] = {
+    QB_STATIC("Option", "of", "v", option_of),
+    QB_METHODS_END,
+};
+
+PyMethodDef result_methods[] = {
+    QB_STATIC("Result", "of", "f", result_of),
+    QB_METHODS_END,
+};
+
+// Neither class has a constructor or a docstring: they only carry `of`.
+PyType_Slot option_slots[] = {
+    {Py_tp_methods, option_methods},
+    {0, nullptr},
+};
+
+PyType_Slot result_slots[] = {
+    {Py_tp_methods, result_methods},
+    {0, nullptr},
+};
+
+PyType_Spec option_spec = {"quibra._quibra.Option", static_cast<int>(sizeof(PyObject)), 0, kNoConstructorFlags,
+                           option_slots};
+PyType_Spec result_spec = {"quibra._quibra.Result", static_cast<int>(sizeof(PyObject)), 0, kNoConstructorFlags,
+                           result_slots};
+
+TypeCell option_cell("Option", [] { return &option_spec; });
+TypeCell result_cell("Result", [] { return &result_spec; });
+
+// ---- accessors ------------------------------------------------------------------
+
+// Some(item) for a fetched item, an empty option for the end.
+Result<Ref> option_of_item(const Ref& item) { return item ? make_some(item.get()) : make_nothing(); }
+
+// Whether a failed lookup means "no such element" rather than a real fault.
+bool is_missing(const Error& e) {
+    return e.matches(PyExc_KeyError) || e.matches(PyExc_IndexError) || e.matches(PyExc_TypeError);
+}
+
+Result<Ref> first_opt_body(Args& a) { return first_opt_of(a[0]); }
+Result<Ref> last_opt_body(Args& a) { return last_opt_of(a[0]); }
+
+// n is converted before seq is touched.
+Result<Ref> nth_opt_body(Args& a) {
+    QB_TRY(unsigned long long n, a.to_u64(0));
+    return nth_opt_of(n, a[1]);
+}
+
+Result<Ref> get_opt_body(Args& a) {
+    PyObject* r = PyObject_GetItem(a[1], a[0]);
+    if (r) {
+        Ref value = Ref::steal(r);
+        return make_some(value.get());
+    }
+    Error e = Error::fetch();
+    if (is_missing(e)) return make_nothing();
+    return e;
+}
+
+// coll[k1][k2]...[kn]; with no keys, coll itself.
+Result<Ref> get_in_opt_body(Args& a) {
+    PyObject* keys = a.rest.get();
+    Ref cur = Ref::borrow(a[0]);
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(keys); ++i) {
+        PyObject* next = PyObject_GetItem(cur.get(), PyTuple_GET_ITEM(keys, i));
+        if (!next) {
+            Error e = Error::fetch();
+            if (is_missing(e)) return make_nothing();
+            return e;
+        }
+        cur = Ref::steal(next);
+    }
+    return make_some(cur.get());
+}
+
+// Some((first, chain((first,), it))); the chain shares the caller's iterator.
+Result<Ref> peek_opt_body(Args& a) {
+    QB_TRY(Ref it, get_iter(a[0]));
+    QB_TRY(Ref first, next_item(it.get()));
+    if (!first) return make_nothing();
+    QB_TRY(Ref chained, chain_with_first(first.get(), it.get()));
+    QB_TRY(Ref pair, new_tuple(2));
+    PyTuple_SET_ITEM(pair.get(), 0, first.release());
+    PyTuple_SET_ITEM(pair.get(), 1, chained.release());
+    return make_some(pair.get());
+}
+
+PyMethodDef functions[] = {
+    QB_FUNCTION("first_opt", "seq", first_opt_body),
+    QB_FUNCTION("last_opt", "seq", last_opt_body),
+    QB_FUNCTION("nth_opt", "n, seq", nth_opt_body),
+    QB_FUNCTION("get_opt", "ind, coll", get_opt_body),
+    QB_FUNCTION("get_in_opt", "coll, *keys", get_in_opt_body),
+    QB_FUNCTION("peek_opt", "seq", peek_opt_body),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions, {&option_cell, &result_cell});
+
+}  // namespace
+
+Result<Ref> first_opt_of(PyObject* seq) {
+    QB_TRY(Ref it, get_iter(seq));
+    QB_TRY(Ref item, next_item(it.get()));
+    return option_of_item(item);
+}
+
+Result<Ref> last_opt_of(PyObject* seq) {
+    QB_TRY(Ref it, get_iter(seq));
+    Ref last;
+    for (;;) {
+        QB_TRY(Ref item, next_item(it.get()));
+        if (!item) return option_of_item(last);
+        last = std::move(item);  // the previous element goes at once
+    }
+}
+
+Result<Ref> nth_opt_of(unsigned long long n, PyObject* seq) {
+    QB_TRY(Ref it, get_iter(seq));
+    for (unsigned long long i = 0; i < n; ++i) {
+        QB_TRY(Ref skipped, next_item(it.get()));
+        if (!skipped) return make_nothing();
+    }
+    QB_TRY(Ref item, next_item(it.get()));
+    return option_of_item(item);
+}
+
+}  // namespace quibra

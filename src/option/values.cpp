@@ -1,0 +1,358 @@
+// The value classes Some, NothingType, Ok and Err, and the module's Nothing.
+//
+// Each class derives straight from object and holds at most one payload,
+// fixed at construction. Empty and error sides never call their callbacks
+// (not even to check that they are callable), and every operation that
+// yields a new option or result allocates a fresh wrapper.
+#include "option/option.hpp"
+
+#include "utils/binding.hpp"
+#include "utils/registry.hpp"
+
+namespace quibra {
+
+namespace {
+
+// The state of Some, Ok and Err: one strong reference to any object.
+struct Payload {
+    Ref value;
+    explicit Payload(Ref v) noexcept : value(std::move(v)) {}
+};
+
+// NothingType instances carry nothing.
+struct Empty {};
+
+PyObject* payload(PyObject* self) noexcept { return state_of<Payload>(self).value.get(); }
+
+// The payload classes take part in cyclic garbage collection. An Err from
+// Result.of holds a traceback whose frames usually hold that very Err in a
+// local, and a Some can sit inside the list it holds: invisible to the
+// collector, such cycles would never be freed. Being tracked also puts the
+// interpreter's deallocation depth guard on long chains like
+// Some(Some(Some(...))), which would otherwise overflow the C stack.
+//
+// No clear slot is needed: the payload is fixed before the object can be
+// reached, so no cycle runs through these objects alone, and the collector
+// breaks every other cycle through its other members.
+constexpr unsigned kPayloadFlags = kTypeFlags | Py_TPFLAGS_HAVE_GC;
+
+int payload_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(payload(self));
+    return 0;
+}
+
+void payload_dealloc(PyObject* self) noexcept {
+    PyObject_GC_UnTrack(self);
+    native_dealloc<Payload>(self);
+}
+
+extern TypeCell some_cell;
+extern TypeCell nothing_cell;
+extern TypeCell ok_cell;
+extern TypeCell err_cell;
+
+Result<Ref> wrap(TypeCell& cell, Ref value) {
+    QB_TRY(PyTypeObject * type, cell.get());
+    return make_native<Payload>(type, std::move(value));
+}
+
+bool instance_of(TypeCell& cell, PyObject* o) {
+    Result<PyTypeObject*> type = cell.get_or_raise();
+    // A type that cannot be created has no instances; the error is dropped.
+    return type && PyObject_TypeCheck(o, *type);
+}
+
+// ---- slots shared by the payload classes ------------------------------------
+
+// == compares payloads of the same class through the payload's own __eq__,
+// with no identity shortcut (so Some(nan) != itself). Any other operand is
+// simply unequal: False, not NotImplemented. != negates the interpreter's
+// full ==; ordering is refused.
+using Equal = Result<bool> (*)(PyObject* self, PyObject* other);
+
+Result<Ref> equality(PyObject* self, PyObject* other, int op, Equal equal) {
+    if (op == Py_NE) {
+        QB_TRY(Ref eq, checked(PyObject_RichCompare(self, other, Py_EQ)));
+        QB_TRY(bool t, is_true(eq.get()));
+        return bool_ref(!t);
+    }
+    if (op != Py_EQ) return Ref::borrow(Py_NotImplemented);
+    QB_TRY(bool t, equal(self, other));
+    return bool_ref(t);
+}
+
+// The classes cannot be subclassed, so self's type is the class itself.
+Result<bool> payload_equal(PyObject* self, PyObject* other) {
+    if (!PyObject_TypeCheck(other, Py_TYPE(self))) return false;
+    QB_TRY(Ref eq, checked(PyObject_RichCompare(payload(self), payload(other), Py_EQ)));
+    return is_true(eq.get());
+}
+
+Result<bool> nothing_equal(PyObject* self, PyObject* other) { return PyObject_TypeCheck(other, Py_TYPE(self)) != 0; }
+
+PyObject* payload_richcompare(PyObject* self, PyObject* other, int op) noexcept {
+    return guarded([&] { return equality(self, other, op, payload_equal); });
+}
+
+PyObject* nothing_richcompare(PyObject* self, PyObject* other, int op) noexcept {
+    return guarded([&] { return equality(self, other, op, nothing_equal); });
+}
+
+// "Name(" + repr(payload) + ")"; a failing repr propagates.
+template <FixedString Name>
+PyObject* payload_repr(PyObject* self) noexcept {
+    return guarded([&] { return checked(PyUnicode_FromFormat("%s(%R)", Name.data, payload(self))); });
+}
+
+PyObject* nothing_repr(PyObject*) noexcept {
+    return guarded([] { return checked(PyUnicode_FromString("Nothing")); });
+}
+
+// Success and presence are true whatever the payload; so `if opt:` tests presence.
+int always_true(PyObject*) noexcept { return 1; }
+int always_false(PyObject*) noexcept { return 0; }
+
+// The payload itself, read-only (no setter: assignment raises AttributeError).
+PyObject* payload_get(PyObject* self, void*) noexcept { return Py_NewRef(payload(self)); }
+
+// ---- Some -----------------------------------------------------------------------
+
+// The constructor of Some, Ok and Err; the body receives the class as self.
+Result<Ref> payload_new(Args& a) {
+    return make_native<Payload>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a[0]));
+}
+
+Result<Ref> some_map(Args& a) {
+    QB_TRY(Ref r, call(a[0], payload(a.self)));
+    return wrap(some_cell, std::move(r));
+}
+
+Result<Ref> some_and_then(Args& a) {
+    QB_TRY(Ref r, call(a[0], payload(a.self)));
+    if (!is_option(r.get())) return Error::type_error("and_then callback must return an Option");
+    return r;
+}
+
+Result<Ref> some_filter(Args& a) {
+    QB_TRY(Ref verdict, call(a[0], payload(a.self)));
+    QB_TRY(bool keep, is_true(verdict.get()));
+    return keep ? make_some(payload(a.self)) : make_nothing();
+}
+
+Result<Ref> some_unwrap(PyObject* self) { return Ref::borrow(payload(self)); }
+Result<Ref> some_unwrap_or(Args& a) { return Ref::borrow(payload(a.self)); }
+Result<Ref> some_ok_or(Args& a) { return make_ok(payload(a.self)); }
+Result<Ref> yes(PyObject*) { return bool_ref(true); }
+Result<Ref> no(PyObject*) { return bool_ref(false); }
+
+PyMethodDef some_methods[] = {
+    QB_METHOD("Some", "map", "$self, f", some_map),
+    QB_METHOD("Some", "and_then", "$self, f", some_and_then),
+    QB_METHOD("Some", "filter", "$self, pred", some_filter),
+    QB_METHOD0("Some", "unwrap", some_unwrap),
+    QB_METHOD("Some", "unwrap_or", "$self, default", some_unwrap_or),
+    QB_METHOD("Some", "unwrap_or_else", "$self, f", some_unwrap_or),
+    QB_METHOD("Some", "ok_or", "$self, err", some_ok_or),
+    QB_METHOD0("Some", "is_some", yes),
+    QB_METHOD0("Some", "is_none", no),
+    QB_METHODS_END,
+};
+
+PyGetSetDef value_getset[] = {
+    {"value", payload_get, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyGetSetDef error_getset[] = {
+    {"error", payload_get, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot some_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Some(value)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Some", "value", payload_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&payload_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&payload_traverse)},
+    {Py_tp_methods, some_methods},
+    {Py_nb_bool, reinterpret_cast<void*>(&always_true)},
+    {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Some">)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&payload_richcompare)},
+    {Py_tp_getset, value_getset},
+    {0, nullptr},
+};
+
+PyType_Spec some_spec = {"quibra._quibra.Some", native_size<Payload>(), 0, kPayloadFlags, some_slots};
+
+// ---- NothingType ------------------------------------------------------------------
+
+Result<Ref> nothing_new(Args& a) { return make_native<Empty>(reinterpret_cast<PyTypeObject*>(a.self)); }
+Result<Ref> fresh_nothing(Args&) { return make_nothing(); }
+
+Result<Ref> nothing_unwrap(PyObject*) { return Error::value_error("called `unwrap` on Nothing"); }
+Result<Ref> nothing_unwrap_or(Args& a) { return Ref::borrow(a[0]); }
+Result<Ref> nothing_unwrap_or_else(Args& a) { return call(a[0]); }
+Result<Ref> nothing_ok_or(Args& a) { return make_err(a[0]); }
+
+PyMethodDef nothing_methods[] = {
+    QB_METHOD("NothingType", "map", "$self, f", fresh_nothing),
+    QB_METHOD("NothingType", "and_then", "$self, f", fresh_nothing),
+    QB_METHOD("NothingType", "filter", "$self, pred", fresh_nothing),
+    QB_METHOD0("NothingType", "unwrap", nothing_unwrap),
+    QB_METHOD("NothingType", "unwrap_or", "$self, default", nothing_unwrap_or),
+    QB_METHOD("NothingType", "unwrap_or_else", "$self, f", nothing_unwrap_or_else),
+    QB_METHOD("NothingType", "ok_or", "$self, err", nothing_ok_or),
+    QB_METHOD0("NothingType", "is_some", no),
+    QB_METHOD0("NothingType", "is_none", yes),
+    QB_METHODS_END,
+};
+
+PyType_Slot nothing_slots[] = {
+    {Py_tp_doc, const_cast<char*>("NothingType()\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"NothingType", "", nothing_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Empty>)},
+    {Py_tp_methods, nothing_methods},
+    {Py_nb_bool, reinterpret_cast<void*>(&always_false)},
+    {Py_tp_repr, reinterpret_cast<void*>(&nothing_repr)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&nothing_richcompare)},
+    {0, nullptr},
+};
+
+PyType_Spec nothing_spec = {"quibra._quibra.NothingType", native_size<Empty>(), 0, kTypeFlags, nothing_slots};
+
+// ---- Ok ---------------------------------------------------------------------------
+
+Result<Ref> ok_map(Args& a) {
+    QB_TRY(Ref r, call(a[0], payload(a.self)));
+    return wrap(ok_cell, std::move(r));
+}
+
+Result<Ref> ok_and_then(Args& a) {
+    QB_TRY(Ref r, call(a[0], payload(a.self)));
+    if (!is_result(r.get())) return Error::type_error("and_then callback must return a Result");
+    return r;
+}
+
+Result<Ref> ok_same(Args& a) { return make_ok(payload(a.self)); }
+Result<Ref> ok_unwrap(PyObject* self) { return Ref::borrow(payload(self)); }
+Result<Ref> ok_unwrap_or(Args& a) { return Ref::borrow(payload(a.self)); }
+Result<Ref> ok_ok(PyObject* self) { return make_some(payload(self)); }
+Result<Ref> nothing_of(PyObject*) { return make_nothing(); }
+
+PyMethodDef ok_methods[] = {
+    QB_METHOD("Ok", "map", "$self, f", ok_map),
+    QB_METHOD("Ok", "map_err", "$self, f", ok_same),
+    QB_METHOD("Ok", "and_then", "$self, f", ok_and_then),
+    QB_METHOD0("Ok", "unwrap", ok_unwrap),
+    QB_METHOD("Ok", "unwrap_or", "$self, default", ok_unwrap_or),
+    QB_METHOD0("Ok", "ok", ok_ok),
+    QB_METHOD0("Ok", "err", nothing_of),
+    QB_METHOD0("Ok", "is_ok", yes),
+    QB_METHOD0("Ok", "is_err", no),
+    QB_METHODS_END,
+};
+
+PyType_Slot ok_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Ok(value)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Ok", "value", payload_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&payload_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&payload_traverse)},
+    {Py_tp_methods, ok_methods},
+    {Py_nb_bool, reinterpret_cast<void*>(&always_true)},
+    {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Ok">)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&payload_richcompare)},
+    {Py_tp_getset, value_getset},
+    {0, nullptr},
+};
+
+PyType_Spec ok_spec = {"quibra._quibra.Ok", native_size<Payload>(), 0, kPayloadFlags, ok_slots};
+
+// ---- Err --------------------------------------------------------------------------
+
+Result<Ref> err_same(Args& a) { return make_err(payload(a.self)); }
+
+Result<Ref> err_map_err(Args& a) {
+    QB_TRY(Ref r, call(a[0], payload(a.self)));
+    return wrap(err_cell, std::move(r));
+}
+
+// The repr is taken first: if it fails, that exception replaces the ValueError.
+Result<Ref> err_unwrap(PyObject* self) {
+    QB_TRY(Ref text, checked(PyUnicode_FromFormat("called `unwrap` on Err(%R)", payload(self))));
+    PyErr_SetObject(PyExc_ValueError, text.get());
+    return Error::fetch();
+}
+
+Result<Ref> err_unwrap_or(Args& a) { return Ref::borrow(a[0]); }
+Result<Ref> err_err(PyObject* self) { return make_some(payload(self)); }
+
+PyMethodDef err_methods[] = {
+    QB_METHOD("Err", "map", "$self, f", err_same),
+    QB_METHOD("Err", "map_err", "$self, f", err_map_err),
+    QB_METHOD("Err", "and_then", "$self, f", err_same),
+    QB_METHOD0("Err", "unwrap", err_unwrap),
+    QB_METHOD("Err", "unwrap_or", "$self, default", err_unwrap_or),
+    QB_METHOD0("Err", "ok", nothing_of),
+    QB_METHOD0("Err", "err", err_err),
+    QB_METHOD0("Err", "is_ok", no),
+    QB_METHOD0("Err", "is_err", yes),
+    QB_METHODS_END,
+};
+
+PyType_Slot err_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Err(error)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Err", "error", payload_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&payload_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&payload_traverse)},
+    {Py_tp_methods, err_methods},
+    {Py_nb_bool, reinterpret_cast<void*>(&always_false)},
+    {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Err">)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(&payload_richcompare)},
+    {Py_tp_getset, error_getset},
+    {0, nullptr},
+};
+
+PyType_Spec err_spec = {"quibra._quibra.Err", native_size<Payload>(), 0, kPayloadFlags, err_slots};
+
+TypeCell some_cell("Some", [] { return &some_spec; });
+TypeCell nothing_cell("NothingType", [] { return &nothing_spec; });
+TypeCell ok_cell("Ok", [] { return &ok_spec; });
+TypeCell err_cell("Err", [] { return &err_spec; });
+
+// ---- the module's Nothing -----------------------------------------------------------
+
+// A class attribute cannot come from a type spec, so the payload classes get
+// their __match_args__ here. The execution step creates the four classes
+// before it makes Nothing, and no instance can be matched before that step.
+Status set_match_args(TypeCell& cell, const char* field) {
+    QB_TRY(PyTypeObject * type, cell.get_or_raise());
+    QB_TRY(Ref args, checked(Py_BuildValue("(s)", field)));
+    return checked_status(PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), "__match_args__", args.get()));
+}
+
+Result<Ref> make_module_nothing(PyObject*) {
+    QB_CHECK(set_match_args(some_cell, "value"));
+    QB_CHECK(set_match_args(ok_cell, "value"));
+    QB_CHECK(set_match_args(err_cell, "error"));
+    return make_nothing();
+}
+
+Registrar registrar(nullptr, {&some_cell, &nothing_cell, &ok_cell, &err_cell}, {{"Nothing", make_module_nothing}});
+
+}  // namespace
+
+Result<Ref> make_some(PyObject* value) { return wrap(some_cell, Ref::borrow(value)); }
+Result<Ref> make_ok(PyObject* value) { return wrap(ok_cell, Ref::borrow(value)); }
+Result<Ref> make_err(PyObject* error) { return wrap(err_cell, Ref::borrow(error)); }
+
+Result<Ref> make_nothing() {
+    QB_TRY(PyTypeObject * type, nothing_cell.get());
+    return make_native<Empty>(type);
+}
+
+bool is_some(PyObject* o) { return instance_of(some_cell, o); }
+bool is_nothing(PyObject* o) { return instance_of(nothing_cell, o); }
+bool is_ok(PyObject* o) { return instance_of(ok_cell, o); }
+bool is_err(PyObject* o) { return instance_of(err_cell, o); }
+
+}  // namespace quibra
