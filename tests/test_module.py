@@ -79,7 +79,10 @@ def test_class_properties(name):
     cls = getattr(q, name)
     assert cls.__module__ == "quibra._quibra"
     assert cls.__dictoffset__ == 0 and cls.__weakrefoffset__ == 0
-    assert not cls.__flags__ & (1 << 14), "classes take no part in cyclic GC"
+    # Only the payload-carrying values are tracked: an Err holding a
+    # traceback that reaches the Err itself is an everyday cycle.
+    gc_tracked = name in ("Some", "Ok", "Err")
+    assert bool(cls.__flags__ & (1 << 14)) == gc_tracked
     with pytest.raises(TypeError):
         type("Sub", (cls,), {})
     cls.extra_attribute = 1  # type objects stay mutable

@@ -314,28 +314,19 @@ PyType_Slot err_slots[] = {
 
 PyType_Spec err_spec = {"quibra._quibra.Err", native_size<Payload>(), 0, kPayloadFlags, err_slots};
 
-TypeCell some_cell("Some", [] { return &some_spec; });
-TypeCell nothing_cell("NothingType", [] { return &nothing_spec; });
-TypeCell ok_cell("Ok", [] { return &ok_spec; });
-TypeCell err_cell("Err", [] { return &err_spec; });
-
-// ---- the module's Nothing -----------------------------------------------------------
-
-// A class attribute cannot come from a type spec, so the payload classes get
-// their __match_args__ here. The execution step creates the four classes
-// before it makes Nothing, and no instance can be matched before that step.
-Status set_match_args(TypeCell& cell, const char* field) {
-    QB_TRY(PyTypeObject * type, cell.get_or_raise());
+// A class attribute cannot come from a type spec: `case Some(v):` needs
+// __match_args__ set on the class right after it is made.
+Status set_match_args(PyTypeObject* type, const char* field) {
     QB_TRY(Ref args, checked(Py_BuildValue("(s)", field)));
     return checked_status(PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), "__match_args__", args.get()));
 }
 
-Result<Ref> make_module_nothing(PyObject*) {
-    QB_CHECK(set_match_args(some_cell, "value"));
-    QB_CHECK(set_match_args(ok_cell, "value"));
-    QB_CHECK(set_match_args(err_cell, "error"));
-    return make_nothing();
-}
+TypeCell some_cell("Some", [] { return &some_spec; }, [](PyTypeObject* t) { return set_match_args(t, "value"); });
+TypeCell nothing_cell("NothingType", [] { return &nothing_spec; });
+TypeCell ok_cell("Ok", [] { return &ok_spec; }, [](PyTypeObject* t) { return set_match_args(t, "value"); });
+TypeCell err_cell("Err", [] { return &err_spec; }, [](PyTypeObject* t) { return set_match_args(t, "error"); });
+
+Result<Ref> make_module_nothing(PyObject*) { return make_nothing(); }
 
 Registrar registrar(nullptr, {&some_cell, &nothing_cell, &ok_cell, &err_cell}, {{"Nothing", make_module_nothing}});
 

@@ -55,14 +55,22 @@ inline constexpr unsigned kNoConstructorFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_
 // only a text signature.
 Result<Ref> create_type(PyType_Spec* spec);
 
-// A class's type object, created once per process on first need.
+// A class's type object, created once per process on first need. `finish`
+// adds what a type spec cannot carry (class attributes such as
+// __match_args__) before anyone can see the type.
 class TypeCell {
 public:
-    TypeCell(const char* name, PyType_Spec* (*spec)()) noexcept : name_(name), spec_(spec) {}
+    using Finish = Status (*)(PyTypeObject*);
+    TypeCell(const char* name, PyType_Spec* (*spec)(), Finish finish = nullptr) noexcept
+        : name_(name), spec_(spec), finish_(finish) {}
 
     // For the execution step: a failure is raised as it is.
     Result<PyTypeObject*> get_or_raise() {
-        Result<PyObject*> r = cell_.get([this] { return create_type(spec_()); });
+        Result<PyObject*> r = cell_.get([this]() -> Result<Ref> {
+            QB_TRY(Ref type, create_type(spec_()));
+            if (finish_) QB_CHECK(finish_(reinterpret_cast<PyTypeObject*>(type.get())));
+            return type;
+        });
         if (!r) return std::move(r).error();
         return reinterpret_cast<PyTypeObject*>(*r);
     }
@@ -76,6 +84,7 @@ public:
 private:
     const char* name_;
     PyType_Spec* (*spec_)();
+    Finish finish_;
     OnceCell cell_;
 };
 
