@@ -1,6 +1,7 @@
 // merge and merge_with: several mappings combined into one.
 #include "dicts/conventions.hpp"
 
+#include "dicts/shortcut.hpp"
 #include "utils/binding.hpp"
 #include "utils/registry.hpp"
 
@@ -8,16 +9,15 @@ namespace quibra::dicts {
 
 namespace {
 
-// Plain dicts without a factory: one copy plus native updates. Empty when an
-// argument is not an exact dict, so the caller starts over on the general path.
-Result<Ref> merge_exact(PyObject* dicts) {
-    Py_ssize_t n = PyTuple_GET_SIZE(dicts);
-    QB_TRY(Ref out, checked(PyDict_Copy(PyTuple_GET_ITEM(dicts, 0))));
-    for (Py_ssize_t i = 1; i < n; ++i) {
-        PyObject* d = PyTuple_GET_ITEM(dicts, i);
-        if (!PyDict_CheckExact(d)) return Ref();
-        QB_CHECK(checked_status(PyDict_Update(out.get(), d)));
-    }
+// Plain dicts without a factory: one copy plus native updates. Empty when
+// some argument is not an exact dict; that is checked before any work, so
+// the general path that follows never repeats a callback.
+Result<Ref> merge_exact(PyObject* const* dicts, Py_ssize_t n) {
+    if (n == 0) return Ref();
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!PyDict_CheckExact(dicts[i])) return Ref();
+    QB_TRY(Ref out, checked(PyDict_Copy(dicts[0])));
+    for (Py_ssize_t i = 1; i < n; ++i) QB_CHECK(checked_status(PyDict_Update(out.get(), dicts[i])));
     return out;
 }
 
@@ -30,8 +30,8 @@ Error not_iterable(PyObject* o) {
 Result<Ref> merge_body(Args& a) {
     PyObject* dicts = a.rest.get();
     PyObject* factory = a[0];
-    if (!factory && PyTuple_GET_SIZE(dicts) > 0 && PyDict_CheckExact(PyTuple_GET_ITEM(dicts, 0))) {
-        QB_TRY(Ref out, merge_exact(dicts));
+    if (!factory) {
+        QB_TRY(Ref out, merge_exact(&PyTuple_GET_ITEM(dicts, 0), PyTuple_GET_SIZE(dicts)));
         if (out) return out;
     }
     QB_TRY(Ref result, make_container(factory));
@@ -83,7 +83,8 @@ Result<Ref> merge_with_body(Args& a) {
 }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("merge", "*dicts, factory=None", merge_body),
+    // Without keywords every argument is one of `dicts` and there is no factory.
+    QB_FUNCTION_SHORTCUT("merge", "*dicts, factory=None", merge_body, merge_exact),
     QB_FUNCTION("merge_with", "func, *dicts, factory=None", merge_with_body),
     QB_METHODS_END,
 };

@@ -2,6 +2,7 @@
 // get_in, assoc, dissoc, assoc_in, update_in.
 #include "dicts/conventions.hpp"
 
+#include "dicts/shortcut.hpp"
 #include "utils/binding.hpp"
 #include "utils/registry.hpp"
 
@@ -13,52 +14,69 @@ namespace {
 
 // ---- get_in -----------------------------------------------------------------
 
-bool defaultable(const Error& e) {
-    return e.matches(PyExc_KeyError) || e.matches(PyExc_IndexError) || e.matches(PyExc_TypeError);
+// cur = cur[key]. Returns 1 when found, 0 when the lookup failed in a way
+// the default covers (only if defaults are allowed), -1 with the error set.
+// Plain dicts are probed directly and the hot path builds no error objects,
+// so a walk through plain dicts costs one hash-table probe per key.
+int walk_step(Ref& cur, PyObject* key, bool no_default) {
+    PyObject* found;
+    if (PyDict_CheckExact(cur.get())) {
+        int rc = PyDict_GetItemRef(cur.get(), key, &found);
+        if (rc > 0) {
+            cur = Ref::steal(found);
+            return 1;
+        }
+        if (rc == 0) {
+            if (!no_default) return 0;
+            // The KeyError an exact dict's subscript raises.
+            if (PyObject* exc = PyObject_CallOneArg(PyExc_KeyError, key)) PyErr_SetRaisedException(exc);
+            return -1;
+        }
+    } else if ((found = PyObject_GetItem(cur.get(), key))) {
+        cur = Ref::steal(found);
+        return 1;
+    }
+    if (no_default || !(PyErr_ExceptionMatches(PyExc_KeyError) || PyErr_ExceptionMatches(PyExc_IndexError) ||
+                        PyErr_ExceptionMatches(PyExc_TypeError)))
+        return -1;
+    PyErr_Clear();
+    return 0;
 }
 
-// cur[key]. An empty Ref means the lookup failed in a way the default covers
-// (only when the caller allows defaults).
-Result<Ref> walk_step(PyObject* cur, PyObject* key, bool no_default) {
-    if (PyDict_CheckExact(cur)) {
-        PyObject* found;
-        int rc = PyDict_GetItemRef(cur, key, &found);
-        if (rc > 0) return Ref::steal(found);
-        if (rc == 0) {
-            if (!no_default) return Ref();
-            // The KeyError an exact dict's subscript raises.
-            QB_TRY(Ref exc, call(PyExc_KeyError, key));
-            return Error::captured(std::move(exc));
+// The value at the end of the path; `dflt` (nullptr: None) when a lookup
+// fails in a way the default covers.
+Result<Ref> get_in(PyObject* keys, PyObject* coll, PyObject* dflt, bool no_default) {
+    Ref cur = Ref::borrow(coll);
+    int rc = 1;
+    if (PyList_CheckExact(keys) || PyTuple_CheckExact(keys)) {
+        // Read by index, the length re-read each step as a list iterator does.
+        for (Py_ssize_t i = 0; rc > 0 && i < PySequence_Fast_GET_SIZE(keys); ++i) {
+            Ref key = Ref::borrow(PySequence_Fast_GET_ITEM(keys, i));
+            rc = walk_step(cur, key.get(), no_default);
         }
-    } else if (PyObject* found = PyObject_GetItem(cur, key)) {
-        return Ref::steal(found);
+    } else {
+        QB_TRY(Ref it, get_iter(keys));
+        while (rc > 0) {
+            QB_TRY(Ref key, next_item(it.get()));
+            if (!key) break;
+            rc = walk_step(cur, key.get(), no_default);
+        }
     }
-    Error e = Error::fetch();
-    if (!no_default && defaultable(e)) return Ref();
-    return e;
+    if (rc < 0) return Error::fetch();
+    if (rc == 0) return dflt ? Ref::borrow(dflt) : none_ref();
+    return cur;
 }
 
 Result<Ref> get_in_body(Args& a) {
     QB_TRY(bool no_default, a.to_strict_bool(3));
-    PyObject* keys = a[0];
-    Ref cur = Ref::borrow(a[1]);
-    auto fallback = [&a] { return a[2] ? Ref::borrow(a[2]) : none_ref(); };
-    if (PyList_CheckExact(keys) || PyTuple_CheckExact(keys)) {
-        // Read by index, the length re-read each step as a list iterator does.
-        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(keys); ++i) {
-            Ref key = Ref::borrow(PySequence_Fast_GET_ITEM(keys, i));
-            QB_TRY(cur, walk_step(cur.get(), key.get(), no_default));
-            if (!cur) return fallback();
-        }
-        return cur;
-    }
-    QB_TRY(Ref it, get_iter(keys));
-    for (;;) {
-        QB_TRY(Ref key, next_item(it.get()));
-        if (!key) return cur;
-        QB_TRY(cur, walk_step(cur.get(), key.get(), no_default));
-        if (!cur) return fallback();
-    }
+    return get_in(a[0], a[1], a[2], no_default);
+}
+
+// get_in(keys, coll) and get_in(keys, coll, default) bind trivially.
+Result<Ref> get_in_positional(PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2 && nargs != 3) return Ref();
+    PyObject* dflt = nargs == 3 && args[2] != Py_None ? args[2] : nullptr;
+    return get_in(args[0], args[1], dflt, false);
 }
 
 // ---- assoc, dissoc ----------------------------------------------------------
@@ -113,6 +131,25 @@ Result<Ref> child_of(PyObject* m, PyObject* key) {
     return e;
 }
 
+// One level's new container holding the items of m, plus m's child at key
+// (empty when missing). m may be empty: a fresh empty dict.
+Result<Ref> copy_level(PyObject* m, PyObject* key, PyObject* factory, Ref& child) {
+    child = Ref();
+    if (m && !factory && PyDict_CheckExact(m)) {
+        // A new dict filled from a plain dict is that dict's copy.
+        QB_TRY(Ref result, checked(PyDict_Copy(m)));
+        QB_TRY(child, child_of(m, key));
+        return result;
+    }
+    QB_TRY(Ref result, make_container(factory));
+    if (!m) return result;
+    QB_TRY(bool mapping, has_keys(m));
+    if (!mapping) return result;
+    QB_CHECK(copy_items(m, result.get()));
+    QB_TRY(child, child_of(m, key));
+    return result;
+}
+
 // Rebuilds every level along the path, top down, then assigns bottom up.
 // Iterative, so a long path cannot exhaust the native stack; the order of the
 // calls into Python is that of the natural recursion.
@@ -127,15 +164,7 @@ Result<Ref> rebuild_path(PyObject* d, PyObject* keys, PyObject* factory, const L
     Ref m = Ref::borrow(d);  // the input level; empty: a fresh empty dict
     Ref child;
     for (Py_ssize_t i = 0;; ++i) {
-        QB_TRY(Ref result, make_container(factory));
-        child = Ref();
-        if (m) {
-            QB_TRY(bool mapping, has_keys(m.get()));
-            if (mapping) {
-                QB_CHECK(copy_items(m.get(), result.get()));
-                QB_TRY(child, child_of(m.get(), key[i]));
-            }
-        }
+        QB_TRY(Ref result, copy_level(m.get(), key[i], factory, child));
         levels.push_back(std::move(result));
         if (i + 1 == n) break;
         if (child) {
@@ -162,6 +191,14 @@ Result<Ref> assoc_in_body(Args& a) {
     return rebuild_path(a[0], a[1], a[3], leaf);
 }
 
+// assoc_in(d, keys, value) binds trivially.
+Result<Ref> assoc_in_positional(PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 3) return Ref();
+    Leaf leaf;
+    leaf.value = args[2];
+    return rebuild_path(args[0], args[1], nullptr, leaf);
+}
+
 Result<Ref> update_in_body(Args& a) {
     Leaf leaf;
     leaf.func = a[2];
@@ -172,9 +209,9 @@ Result<Ref> update_in_body(Args& a) {
 PyMethodDef functions[] = {
     QB_FUNCTION("assoc", "d, key, value, factory=None", assoc_body),
     QB_FUNCTION("dissoc", "d, *keys, factory=None", dissoc_body),
-    QB_FUNCTION("assoc_in", "d, keys, value, factory=None", assoc_in_body),
+    QB_FUNCTION_SHORTCUT("assoc_in", "d, keys, value, factory=None", assoc_in_body, assoc_in_positional),
     QB_FUNCTION("update_in", "d, keys, func, default=None, factory=None", update_in_body),
-    QB_FUNCTION("get_in", "keys, coll, default=None, no_default=False", get_in_body),
+    QB_FUNCTION_SHORTCUT("get_in", "keys, coll, default=None, no_default=False", get_in_body, get_in_positional),
     QB_METHODS_END,
 };
 
