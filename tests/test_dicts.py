@@ -59,14 +59,20 @@ def test_merge_basics_and_single_collection_form():
     assert out == {1: "b", 2: "c"} and list(out) == [1, 2]
     for coll in ([{1: 2}, {3: 4}], iter([{1: 2}, {3: 4}]), ({1: 2}, {3: 4})):
         assert q.merge(coll) == {1: 2, 3: 4}
-    assert q.merge([]) == {}
+    assert q.merge([]) == {} and q.merge(d, d, factory=None) == d  # keywords take the bound path
+    f = Counting(collections.OrderedDict)
+    out = q.merge({1: 1}, {2: 2}, factory=f)
+    assert len(f.made) == 1 and out is f.made[0] and out == {1: 1, 2: 2}
+    assert q.merge(factory=f) is f.made[1]
+    pair = collections.namedtuple("Pair", "k v")
+    m = BadItems([pair(1, "a"), pair(2, "b"), pair(1, "c"), (3, "d", "extra")])
+    assert list(q.merge({}, m).items()) == [(1, "c"), (2, "b"), (3, "d")]
 
 
-@pytest.mark.parametrize("args", [({1: 2}, 5), ([{1: 2}, 5],), ({1: 2}, {3: 4}, None)])
-def test_merge_rejects_non_mappings(args):
-    name = type(args[-1] if len(args) > 1 else args[0][-1]).__name__
-    with pytest.raises(TypeError, match=f"^'{name}' object is not iterable$"):
-        q.merge(*args)
+def test_merge_rejects_non_mappings():
+    for args in (({1: 2}, 5), ([{1: 2}, 5],), ({1: 2}, {3: 4}, None)):
+        with pytest.raises(TypeError, match=r"^'(int|NoneType)' object is not iterable$"):
+            q.merge(*args)
 
 
 def test_merge_subclass_anywhere_takes_the_general_path():
@@ -78,13 +84,6 @@ def test_merge_subclass_anywhere_takes_the_general_path():
     assert q.merge({1: 1}, {2: 2}, sub) == {1: ("rev", "x"), 2: ("rev", "y")}
 
 
-def test_factory_is_called_once_and_its_object_returned():
-    f = Counting(collections.OrderedDict)
-    out = q.merge({1: 1}, {2: 2}, factory=f)
-    assert len(f.made) == 1 and out is f.made[0] and out == {1: 1, 2: 2}
-    assert q.merge(factory=f) is f.made[1]
-
-
 @pytest.mark.parametrize("bad, exc, msg", [
     ([[1, 2]], TypeError, "^'list' object is not an instance of 'tuple'$"),
     ([(1,)], IndexError, "tuple index out of range"),
@@ -94,12 +93,6 @@ def test_items_must_be_pairs(bad, exc, msg):
                  lambda m: q.valmap(str, m)):
         with pytest.raises(exc, match=msg):
             call(BadItems(bad))
-
-
-def test_items_are_read_in_order_and_tuple_subclasses_accepted():
-    Pair = collections.namedtuple("Pair", "k v")
-    m = BadItems([Pair(1, "a"), Pair(2, "b"), Pair(1, "c"), (3, "d", "extra")])
-    assert list(q.merge({}, m).items()) == [(1, "c"), (2, "b"), (3, "d")]
 
 
 def test_source_mutated_while_copied_is_reported():
@@ -220,7 +213,7 @@ def test_assoc_in_rebuilds_the_path_and_shares_siblings():
     assert out == {"a": {"b": 1, "c": 2}, "z": {"s": [1]}}
     assert out["z"] is sibling and out["a"] is not inner and d == snapshot
     assert q.assoc_in({}, ["a", "b"], 1) == {"a": {"b": 1}}
-    assert q.assoc_in({"a": 5}, ["a", "b"], 1) == {"a": {"b": 1}}
+    assert q.assoc_in({"a": 5}, ["a", "b"], 1, factory=None) == {"a": {"b": 1}}
 
 
 def test_update_in_leaf_rule():
@@ -335,15 +328,13 @@ def test_mapping_family_misbehaving_inputs(fn):
     with pytest.raises(Boom):
         fn(raises, {1: 2})
 
-
-@pytest.mark.parametrize("fn", [q.keyfilter, q.valfilter, q.itemfilter])
-def test_filters_propagate_a_failing_truth_test(fn):
     class Liar:
         def __bool__(self):
             raise Boom
 
-    with pytest.raises(Boom):
-        fn(lambda x: Liar(), {1: 2})
+    if fn in (q.keyfilter, q.valfilter, q.itemfilter):
+        with pytest.raises(Boom):
+            fn(lambda x: Liar(), {1: 2})
 
 
 @pytest.mark.parametrize("ret, msg", [
