@@ -1,0 +1,90 @@
+#include "dicts/conventions.hpp"
+
+namespace quibra::dicts {
+
+namespace {
+
+// An interned attribute name, made on first use and kept for the process.
+Result<PyObject*> interned(PyObject*& cell, const char* text) {
+    if (!cell) {
+        cell = PyUnicode_InternFromString(text);
+        if (!cell) return Error::fetch();
+    }
+    return cell;
+}
+
+PyObject* keys_name = nullptr;
+PyObject* items_name = nullptr;
+
+Error runtime_error(const char* text) {
+    PyErr_SetString(PyExc_RuntimeError, text);
+    return Error::fetch();
+}
+
+}  // namespace
+
+Result<Ref> make_container(PyObject* factory) {
+    if (factory) return call(factory);
+    return new_dict();
+}
+
+Result<bool> has_keys(PyObject* o) {
+    if (PyDict_CheckExact(o)) return true;
+    QB_TRY(PyObject * name, interned(keys_name, "keys"));
+    int rc = PyObject_HasAttrWithError(o, name);
+    if (rc < 0) return Error::fetch();
+    return rc == 1;
+}
+
+Result<Ref> call_items(PyObject* m) {
+    QB_TRY(PyObject * name, interned(items_name, "items"));
+    return checked(PyObject_CallMethodNoArgs(m, name));
+}
+
+Status split_item(PyObject* item, PyObject*& key, PyObject*& value) {
+    if (!PyTuple_Check(item)) return type_check_error(item, "tuple");
+    key = PyTuple_GetItem(item, 0);
+    if (!key) return Error::fetch();
+    value = PyTuple_GetItem(item, 1);
+    if (!value) return Error::fetch();
+    return success();
+}
+
+Result<bool> ExactDictWalk::next(Ref& key, Ref& value) {
+    if (PyDict_GET_SIZE(d_) != used_) return runtime_error("dictionary changed size during iteration");
+    PyObject *k, *v;
+    if (!PyDict_Next(d_, &pos_, &k, &v)) return false;
+    // Same size but more entries than it started with: keys were swapped.
+    if (left_ == 0) return runtime_error("dictionary keys changed during iteration");
+    --left_;
+    key = Ref::borrow(k);
+    value = Ref::borrow(v);
+    return true;
+}
+
+Status copy_items(PyObject* m, PyObject* result) {
+    if (PyDict_CheckExact(m) && PyDict_CheckExact(result)) return checked_status(PyDict_Update(result, m));
+    return for_each_item(m, [result](PyObject* key, PyObject* value) { return store(result, key, value); });
+}
+
+Result<Ref> mapping_list(PyObject* rest) {
+    if (PyTuple_GET_SIZE(rest) != 1) return Ref::borrow(rest);
+    PyObject* only = PyTuple_GET_ITEM(rest, 0);
+    QB_TRY(bool is_mapping, has_keys(only));
+    if (is_mapping) return Ref::borrow(rest);
+    return read_all(only);
+}
+
+Result<Ref> read_all(PyObject* iterable) {
+    if (PyTuple_CheckExact(iterable)) return Ref::borrow(iterable);
+    if (PyList_CheckExact(iterable)) return checked(PyList_GetSlice(iterable, 0, PyList_GET_SIZE(iterable)));
+    QB_TRY(Ref it, get_iter(iterable));
+    QB_TRY(Ref out, new_list(0));
+    for (;;) {
+        QB_TRY(Ref item, next_item(it.get()));
+        if (!item) return out;
+        QB_CHECK(checked_status(PyList_Append(out.get(), item.get())));
+    }
+}
+
+}  // namespace quibra::dicts

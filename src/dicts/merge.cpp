@@ -1,0 +1,96 @@
+// merge and merge_with: several mappings combined into one.
+#include "dicts/conventions.hpp"
+
+#include "dicts/shortcut.hpp"
+#include "utils/binding.hpp"
+#include "utils/registry.hpp"
+
+namespace quibra::dicts {
+
+namespace {
+
+// Plain dicts without a factory: one copy plus native updates. Empty when
+// some argument is not an exact dict; that is checked before any work, so
+// the general path that follows never repeats a callback.
+Result<Ref> merge_exact(PyObject* const* dicts, Py_ssize_t n) {
+    if (n == 0) return Ref();
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!PyDict_CheckExact(dicts[i])) return Ref();
+    QB_TRY(Ref out, checked(PyDict_Copy(dicts[0])));
+    for (Py_ssize_t i = 1; i < n; ++i) QB_CHECK(checked_status(PyDict_Update(out.get(), dicts[i])));
+    return out;
+}
+
+Error not_iterable(PyObject* o) {
+    Ref name = Ref::steal(PyType_GetName(Py_TYPE(o)));
+    if (!name) return Error::fetch();
+    return Error::type_error("'" + display_str(name.get()) + "' object is not iterable");
+}
+
+Result<Ref> merge_body(Args& a) {
+    PyObject* dicts = a.rest.get();
+    PyObject* factory = a[0];
+    if (!factory) {
+        QB_TRY(Ref out, merge_exact(&PyTuple_GET_ITEM(dicts, 0), PyTuple_GET_SIZE(dicts)));
+        if (out) return out;
+    }
+    QB_TRY(Ref result, make_container(factory));
+    QB_TRY(Ref maps, mapping_list(dicts));
+    // The list is ours or the immutable *dicts tuple: its items stay put.
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(maps.get());
+    PyObject** items = PySequence_Fast_ITEMS(maps.get());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        QB_TRY(bool is_mapping, has_keys(items[i]));
+        if (!is_mapping) return not_iterable(items[i]);
+        QB_CHECK(copy_items(items[i], result.get()));
+    }
+    return result;
+}
+
+// Each key's values in mapping order, keyed in first-seen order.
+Result<Ref> collect_values(PyObject* maps) {
+    QB_TRY(Ref groups, new_dict());
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(maps);
+    PyObject** items = PySequence_Fast_ITEMS(maps);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        QB_CHECK(for_each_item(items[i], [&groups](PyObject* key, PyObject* value) -> Status {
+            PyObject* found;
+            int rc = PyDict_GetItemRef(groups.get(), key, &found);
+            if (rc < 0) return Error::fetch();
+            Ref values = Ref::steal(found);
+            if (values) return checked_status(PyList_Append(values.get(), value));
+            QB_TRY(Ref fresh, new_list(1));
+            PyList_SET_ITEM(fresh.get(), 0, Py_NewRef(value));
+            return checked_status(PyDict_SetItem(groups.get(), key, fresh.get()));
+        }));
+    }
+    return groups;
+}
+
+Result<Ref> merge_with_body(Args& a) {
+    PyObject* func = a[0];
+    QB_TRY(Ref maps, mapping_list(a.rest.get()));
+    QB_TRY(Ref groups, collect_values(maps.get()));
+    QB_TRY(Ref result, make_container(a[1]));
+    // `groups` is private, so walking it while func runs is safe.
+    Py_ssize_t pos = 0;
+    PyObject *key, *values;
+    while (PyDict_Next(groups.get(), &pos, &key, &values)) {
+        QB_TRY(Ref combined, call(func, values));
+        QB_CHECK(store(result.get(), key, combined.get()));
+    }
+    return result;
+}
+
+PyMethodDef functions[] = {
+    // Without keywords every argument is one of `dicts` and there is no factory.
+    QB_FUNCTION_SHORTCUT("merge", "*dicts, factory=None", merge_body, merge_exact),
+    QB_FUNCTION("merge_with", "func, *dicts, factory=None", merge_with_body),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions);
+
+}  // namespace
+
+}  // namespace quibra::dicts

@@ -1,0 +1,222 @@
+// Access and non-destructive update of mappings, flat and along a path:
+// get_in, assoc, dissoc, assoc_in, update_in.
+#include "dicts/conventions.hpp"
+
+#include "dicts/shortcut.hpp"
+#include "utils/binding.hpp"
+#include "utils/registry.hpp"
+
+#include <vector>
+
+namespace quibra::dicts {
+
+namespace {
+
+// ---- get_in -----------------------------------------------------------------
+
+// cur = cur[key]. Returns 1 when found, 0 when the lookup failed in a way
+// the default covers (only if defaults are allowed), -1 with the error set.
+// Plain dicts are probed directly and the hot path builds no error objects,
+// so a walk through plain dicts costs one hash-table probe per key.
+int walk_step(Ref& cur, PyObject* key, bool no_default) {
+    PyObject* found;
+    if (PyDict_CheckExact(cur.get())) {
+        int rc = PyDict_GetItemRef(cur.get(), key, &found);
+        if (rc > 0) {
+            cur = Ref::steal(found);
+            return 1;
+        }
+        if (rc == 0) {
+            if (!no_default) return 0;
+            // The KeyError an exact dict's subscript raises.
+            if (PyObject* exc = PyObject_CallOneArg(PyExc_KeyError, key)) PyErr_SetRaisedException(exc);
+            return -1;
+        }
+    } else if ((found = PyObject_GetItem(cur.get(), key))) {
+        cur = Ref::steal(found);
+        return 1;
+    }
+    if (no_default || !(PyErr_ExceptionMatches(PyExc_KeyError) || PyErr_ExceptionMatches(PyExc_IndexError) ||
+                        PyErr_ExceptionMatches(PyExc_TypeError)))
+        return -1;
+    PyErr_Clear();
+    return 0;
+}
+
+// The value at the end of the path; `dflt` (nullptr: None) when a lookup
+// fails in a way the default covers.
+Result<Ref> get_in(PyObject* keys, PyObject* coll, PyObject* dflt, bool no_default) {
+    Ref cur = Ref::borrow(coll);
+    int rc = 1;
+    if (PyList_CheckExact(keys) || PyTuple_CheckExact(keys)) {
+        // Read by index, the length re-read each step as a list iterator does.
+        for (Py_ssize_t i = 0; rc > 0 && i < PySequence_Fast_GET_SIZE(keys); ++i) {
+            Ref key = Ref::borrow(PySequence_Fast_GET_ITEM(keys, i));
+            rc = walk_step(cur, key.get(), no_default);
+        }
+    } else {
+        QB_TRY(Ref it, get_iter(keys));
+        while (rc > 0) {
+            QB_TRY(Ref key, next_item(it.get()));
+            if (!key) break;
+            rc = walk_step(cur, key.get(), no_default);
+        }
+    }
+    if (rc < 0) return Error::fetch();
+    if (rc == 0) return dflt ? Ref::borrow(dflt) : none_ref();
+    return cur;
+}
+
+Result<Ref> get_in_body(Args& a) {
+    QB_TRY(bool no_default, a.to_strict_bool(3));
+    return get_in(a[0], a[1], a[2], no_default);
+}
+
+// get_in(keys, coll) and get_in(keys, coll, default) bind trivially.
+Result<Ref> get_in_positional(PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2 && nargs != 3) return Ref();
+    PyObject* dflt = nargs == 3 && args[2] != Py_None ? args[2] : nullptr;
+    return get_in(args[0], args[1], dflt, false);
+}
+
+// ---- assoc, dissoc ----------------------------------------------------------
+
+Result<Ref> assoc_body(Args& a) {
+    QB_TRY(Ref result, make_container(a[3]));
+    QB_CHECK(copy_items(a[0], result.get()));
+    QB_CHECK(store(result.get(), a[1], a[2]));
+    return result;
+}
+
+Status discard(PyObject* result, PyObject* key) {
+    bool exact = PyDict_CheckExact(result);
+    int present = exact ? PyDict_Contains(result, key) : PySequence_Contains(result, key);
+    if (present <= 0) return checked_status(present);
+    return checked_status(exact ? PyDict_DelItem(result, key) : PyObject_DelItem(result, key));
+}
+
+Result<Ref> dissoc_body(Args& a) {
+    QB_TRY(Ref result, make_container(a[1]));
+    QB_CHECK(copy_items(a[0], result.get()));
+    PyObject* keys = a.rest.get();
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(keys); ++i) QB_CHECK(discard(result.get(), PyTuple_GET_ITEM(keys, i)));
+    return result;
+}
+
+// ---- assoc_in, update_in ----------------------------------------------------
+
+// What goes at the end of the path: `value` for assoc_in, `func(old)` (or
+// `func(default)` when the path is missing) for update_in.
+struct Leaf {
+    PyObject* value = nullptr;
+    PyObject* func = nullptr;
+    PyObject* fallback = nullptr;
+
+    Result<Ref> make(PyObject* old) const {
+        if (!func) return Ref::borrow(value);
+        return call(func, old ? old : (fallback ? fallback : Py_None));
+    }
+};
+
+// m[key] where only a KeyError means "missing" (an empty Ref).
+Result<Ref> child_of(PyObject* m, PyObject* key) {
+    if (PyDict_CheckExact(m)) {
+        PyObject* found;
+        if (PyDict_GetItemRef(m, key, &found) < 0) return Error::fetch();
+        return Ref::steal(found);
+    }
+    if (PyObject* found = PyObject_GetItem(m, key)) return Ref::steal(found);
+    Error e = Error::fetch();
+    if (e.matches(PyExc_KeyError)) return Ref();
+    return e;
+}
+
+// One level's new container holding the items of m, plus m's child at key
+// (empty when missing). m may be empty: a fresh empty dict.
+Result<Ref> copy_level(PyObject* m, PyObject* key, PyObject* factory, Ref& child) {
+    child = Ref();
+    if (m && !factory && PyDict_CheckExact(m)) {
+        // A new dict filled from a plain dict is that dict's copy.
+        QB_TRY(Ref result, checked(PyDict_Copy(m)));
+        QB_TRY(child, child_of(m, key));
+        return result;
+    }
+    QB_TRY(Ref result, make_container(factory));
+    if (!m) return result;
+    QB_TRY(bool mapping, has_keys(m));
+    if (!mapping) return result;
+    QB_CHECK(copy_items(m, result.get()));
+    QB_TRY(child, child_of(m, key));
+    return result;
+}
+
+// Rebuilds every level along the path, top down, then assigns bottom up.
+// Iterative, so a long path cannot exhaust the native stack; the order of the
+// calls into Python is that of the natural recursion.
+Result<Ref> rebuild_path(PyObject* d, PyObject* keys, PyObject* factory, const Leaf& leaf) {
+    QB_TRY(Ref path, read_all(keys));
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(path.get());
+    if (n == 0) return Error::stop_iteration();
+    PyObject** key = PySequence_Fast_ITEMS(path.get());
+
+    std::vector<Ref> levels;
+    levels.reserve(static_cast<std::size_t>(n));
+    Ref m = Ref::borrow(d);  // the input level; empty: a fresh empty dict
+    Ref child;
+    for (Py_ssize_t i = 0;; ++i) {
+        QB_TRY(Ref result, copy_level(m.get(), key[i], factory, child));
+        levels.push_back(std::move(result));
+        if (i + 1 == n) break;
+        if (child) {
+            m = std::move(child);
+        } else if (factory) {
+            // A missing level starts from a container of the factory's own.
+            QB_TRY(m, call(factory));
+        } else {
+            m = Ref();
+        }
+    }
+    QB_TRY(Ref value, leaf.make(child.get()));
+    for (Py_ssize_t i = n - 1; i >= 0; --i) {
+        Ref& level = levels[static_cast<std::size_t>(i)];
+        QB_CHECK(store(level.get(), key[i], value.get()));
+        value = std::move(level);
+    }
+    return value;
+}
+
+Result<Ref> assoc_in_body(Args& a) {
+    Leaf leaf;
+    leaf.value = a[2];
+    return rebuild_path(a[0], a[1], a[3], leaf);
+}
+
+// assoc_in(d, keys, value) binds trivially.
+Result<Ref> assoc_in_positional(PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 3) return Ref();
+    Leaf leaf;
+    leaf.value = args[2];
+    return rebuild_path(args[0], args[1], nullptr, leaf);
+}
+
+Result<Ref> update_in_body(Args& a) {
+    Leaf leaf;
+    leaf.func = a[2];
+    leaf.fallback = a[3];
+    return rebuild_path(a[0], a[1], a[4], leaf);
+}
+
+PyMethodDef functions[] = {
+    QB_FUNCTION("assoc", "d, key, value, factory=None", assoc_body),
+    QB_FUNCTION("dissoc", "d, *keys, factory=None", dissoc_body),
+    QB_FUNCTION_SHORTCUT("assoc_in", "d, keys, value, factory=None", assoc_in_body, assoc_in_positional),
+    QB_FUNCTION("update_in", "d, keys, func, default=None, factory=None", update_in_body),
+    QB_FUNCTION_SHORTCUT("get_in", "keys, coll, default=None, no_default=False", get_in_body, get_in_positional),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions);
+
+}  // namespace
+
+}  // namespace quibra::dicts
