@@ -1,7 +1,6 @@
 // merge and merge_with: several mappings combined into one.
 #include "dicts/conventions.hpp"
 
-#include "dicts/shortcut.hpp"
 #include "utils/binding.hpp"
 #include "utils/registry.hpp"
 
@@ -83,8 +82,7 @@ Result<Ref> merge_with_body(Args& a) {
 }
 
 PyMethodDef functions[] = {
-    // Without keywords every argument is one of `dicts` and there is no factory.
-    QB_FUNCTION_SHORTCUT("merge", "*dicts, factory=None", merge_body, merge_exact),
+    QB_FUNCTION("merge", "*dicts, factory=None", merge_body),
     QB_FUNCTION("merge_with", "func, *dicts, factory=None", merge_with_body),
     QB_METHODS_END,
 };

@@ -2,7 +2,6 @@
 // get_in, assoc, dissoc, assoc_in, update_in.
 #include "dicts/conventions.hpp"
 
-#include "dicts/shortcut.hpp"
 #include "utils/binding.hpp"
 #include "utils/registry.hpp"
 
@@ -70,13 +69,6 @@ Result<Ref> get_in(PyObject* keys, PyObject* coll, PyObject* dflt, bool no_defau
 Result<Ref> get_in_body(Args& a) {
     QB_TRY(bool no_default, a.to_strict_bool(3));
     return get_in(a[0], a[1], a[2], no_default);
-}
-
-// get_in(keys, coll) and get_in(keys, coll, default) bind trivially.
-Result<Ref> get_in_positional(PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 2 && nargs != 3) return Ref();
-    PyObject* dflt = nargs == 3 && args[2] != Py_None ? args[2] : nullptr;
-    return get_in(args[0], args[1], dflt, false);
 }
 
 // ---- assoc, dissoc ----------------------------------------------------------
@@ -191,14 +183,6 @@ Result<Ref> assoc_in_body(Args& a) {
     return rebuild_path(a[0], a[1], a[3], leaf);
 }
 
-// assoc_in(d, keys, value) binds trivially.
-Result<Ref> assoc_in_positional(PyObject* const* args, Py_ssize_t nargs) {
-    if (nargs != 3) return Ref();
-    Leaf leaf;
-    leaf.value = args[2];
-    return rebuild_path(args[0], args[1], nullptr, leaf);
-}
-
 Result<Ref> update_in_body(Args& a) {
     Leaf leaf;
     leaf.func = a[2];
@@ -209,9 +193,9 @@ Result<Ref> update_in_body(Args& a) {
 PyMethodDef functions[] = {
     QB_FUNCTION("assoc", "d, key, value, factory=None", assoc_body),
     QB_FUNCTION("dissoc", "d, *keys, factory=None", dissoc_body),
-    QB_FUNCTION_SHORTCUT("assoc_in", "d, keys, value, factory=None", assoc_in_body, assoc_in_positional),
+    QB_FUNCTION("assoc_in", "d, keys, value, factory=None", assoc_in_body),
     QB_FUNCTION("update_in", "d, keys, func, default=None, factory=None", update_in_body),
-    QB_FUNCTION_SHORTCUT("get_in", "keys, coll, default=None, no_default=False", get_in_body, get_in_positional),
+    QB_FUNCTION("get_in", "keys, coll, default=None, no_default=False", get_in_body),
     QB_METHODS_END,
 };
 

@@ -1,5 +1,6 @@
 #include "utils/binding.hpp"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -59,18 +60,21 @@ bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, Py_ssize
     return true;
 }
 
+// The positional arguments past the named ones, as the *name tuple.
+bool bind_rest(PyObject* const* extra, std::size_t count, Args& out) {
+    PyObject* rest = PyTuple_New(static_cast<Py_ssize_t>(count));
+    if (!rest) return false;
+    for (std::size_t i = 0; i < count; ++i) PyTuple_SET_ITEM(rest, static_cast<Py_ssize_t>(i), Py_NewRef(extra[i]));
+    out.rest = Ref::steal(rest);
+    return true;
+}
+
 bool bind_positional(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, Args& out) {
     auto n = static_cast<std::size_t>(nargs);
     if (n > sig.positional && !sig.has_varargs) return too_many_positional(sig, nargs);
     std::size_t direct = n < sig.positional ? n : sig.positional;
     for (std::size_t i = 0; i < direct; ++i) out.v[i] = args[i];
-    if (sig.has_varargs) {
-        std::size_t extra = n - direct;
-        PyObject* rest = PyTuple_New(static_cast<Py_ssize_t>(extra));
-        if (!rest) return false;
-        for (std::size_t i = 0; i < extra; ++i) PyTuple_SET_ITEM(rest, i, Py_NewRef(args[direct + i]));
-        out.rest = Ref::steal(rest);
-    }
+    if (sig.has_varargs && !bind_rest(args + direct, n - direct, out)) return false;
     if (sig.has_varkw) {
         out.kwargs = Ref::steal(PyDict_New());
         if (!out.kwargs) return false;
@@ -127,15 +131,30 @@ Signature::Signature(const char* display_name, const char* spec) : display(std::
         if (!after_star) ++positional;
         params.push_back(std::move(p));
     }
+    // Positional calls of at least this many arguments give every required
+    // parameter (keyword-only required ones rule the shortcut out).
+    positional_required = SIZE_MAX;
+    std::size_t last_required = 0;
+    bool keyword_only_required = false;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (!params[i].required) continue;
+        if (params[i].keyword_only) keyword_only_required = true;
+        else last_required = i + 1;
+    }
+    if (!keyword_only_required) positional_required = last_required;
 }
 
 bool bind_fast(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Args& out) {
     out.sig = &sig;
     nargs = PyVectorcall_NARGS(nargs);
-    // Common case: exactly the positional parameters, no keywords.
-    if (!kwnames && static_cast<std::size_t>(nargs) == sig.params.size() && !sig.has_varargs && !sig.has_varkw) {
-        for (std::size_t i = 0; i < sig.params.size(); ++i)
+    // Common case: positional arguments only, every required one given, none
+    // left over. Nothing to look up and nothing to allocate.
+    auto n = static_cast<std::size_t>(nargs);
+    if (!kwnames && !sig.has_varkw && n >= sig.positional_required && (sig.has_varargs || n <= sig.positional)) {
+        std::size_t direct = n < sig.positional ? n : sig.positional;
+        for (std::size_t i = 0; i < direct; ++i)
             out.v[i] = (sig.params[i].none_default && args[i] == Py_None) ? nullptr : args[i];
+        if (sig.has_varargs) return bind_rest(args + direct, n - direct, out);
         return true;
     }
     if (!bind_positional(sig, args, nargs, out)) return false;

@@ -85,6 +85,7 @@ public:
     std::string display;               // "first()" or "Some.map()"
     std::vector<Param> params;         // named parameters, in order
     std::size_t positional = 0;        // parameters that may be given by position
+    std::size_t positional_required = 0;  // fewest positional arguments that bind on the fast path
     bool has_varargs = false;
     bool has_varkw = false;
 };
