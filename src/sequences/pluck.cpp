@@ -12,17 +12,52 @@ namespace quibra {
 
 namespace {
 
+// An exact int index that fits a machine word, for reading exact tuples and
+// lists by position (what their own __getitem__ would do, without the
+// call); kNoPosition otherwise.
+constexpr Py_ssize_t kNoPosition = PY_SSIZE_T_MIN;
+
+Py_ssize_t position_of(PyObject* ind) noexcept {
+    if (!PyLong_CheckExact(ind)) return kNoPosition;
+    Py_ssize_t i = PyLong_AsSsize_t(ind);
+    if (i == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return kNoPosition;
+    }
+    return i;
+}
+
+// x[i] for an exact tuple or list with i in range, else nullptr (the caller
+// then goes through PyObject_GetItem, which also raises the IndexError).
+inline PyObject* item_by_position(PyObject* x, Py_ssize_t i) noexcept {
+    if (i == kNoPosition) return nullptr;
+    if (PyTuple_CheckExact(x)) {
+        Py_ssize_t n = PyTuple_GET_SIZE(x);
+        if (i < 0) i += n;
+        return i >= 0 && i < n ? Py_NewRef(PyTuple_GET_ITEM(x, i)) : nullptr;
+    }
+    if (PyList_CheckExact(x)) {
+        Py_ssize_t n = PyList_GET_SIZE(x);
+        if (i < 0) i += n;
+        return i >= 0 && i < n ? Py_NewRef(PyList_GET_ITEM(x, i)) : nullptr;
+    }
+    return nullptr;
+}
+
 // The plain form: one fetch and one lookup per element.
 struct PluckState {
     Ref ind;
     RawSource source;
+    Py_ssize_t position;
 
-    PluckState(Ref i, RawSource src) noexcept : ind(std::move(i)), source(std::move(src)) {}
+    PluckState(Ref i, RawSource src) noexcept
+        : ind(std::move(i)), source(std::move(src)), position(position_of(ind.get())) {}
 
     Result<Ref> step() {
         QB_TRY(Ref x, source.next());
         if (!x) return Ref();
-        PyObject* r = PyObject_GetItem(x.get(), ind.get());
+        PyObject* r = item_by_position(x.get(), position);
+        if (!r) r = PyObject_GetItem(x.get(), ind.get());
         if (!r) return Error::fetch_ffi();
         return Ref::steal(r);
     }

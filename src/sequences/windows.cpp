@@ -35,17 +35,6 @@ Status push(std::vector<Ref>& buf, Ref item) {
     return success();
 }
 
-// A tuple of exactly `size` slots that takes over buf's references; slots
-// past buf.size() are filled with `fill` (only partition pads).
-Result<Ref> tuple_from(std::vector<Ref>& buf, Py_ssize_t size, PyObject* fill = nullptr) {
-    QB_TRY(Ref t, checked(PyTuple_New(size)));
-    Py_ssize_t k = 0;
-    for (Ref& r : buf) PyTuple_SET_ITEM(t.get(), k++, r.release());
-    buf.clear();
-    for (; k < size; ++k) PyTuple_SET_ITEM(t.get(), k, Py_NewRef(fill));
-    return t;
-}
-
 // ---- interpose ----------------------------------------------------------------------
 
 // Alternates a pending element with the separator: a separator is returned
@@ -157,9 +146,65 @@ TypeCell sliding_window_iter_type("SlidingWindowIter", [] {
 
 // ---- partition_all, partition -------------------------------------------------------
 
-// Collects up to n elements per call into a buffer kept across calls, so a
-// chunk allocates only its tuple. No end flag: after the end each call asks
-// the iterator again.
+// One fetch straight through the iterator's slot (re-read each time, as a
+// class may replace __next__): a new reference, or nullptr at the end or on
+// an error (told apart by PyErr_Occurred). A StopIteration left set by a
+// Python-level __next__ is the end.
+inline PyObject* fetch(PyObject* it) noexcept {
+    PyObject* item = (*Py_TYPE(it)->tp_iternext)(it);
+    if (!item && PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_StopIteration)) PyErr_Clear();
+    return item;
+}
+
+// A chunk under construction: elements go straight into a tuple (as
+// itertools.batched does; its empty slots are null, which the collector and
+// deallocation accept) that grows toward n when n is beyond the initial
+// reservation. Operations that can fail return false with the exception set.
+class ChunkBuilder {
+public:
+    bool open(unsigned long long n) noexcept {
+        return replace(static_cast<Py_ssize_t>(std::min(n, kReserveCap)));
+    }
+
+    Py_ssize_t size() const noexcept { return size_; }
+
+    bool push(Ref item, unsigned long long n) noexcept {
+        if (size_ == PyTuple_GET_SIZE(tuple_.get()) &&
+            !replace(static_cast<Py_ssize_t>(std::min(n, 2 * static_cast<unsigned long long>(size_)))))
+            return false;
+        PyTuple_SET_ITEM(tuple_.get(), size_++, item.release());
+        return true;
+    }
+
+    // The finished chunk of `length` slots; slots past the collected
+    // elements hold `fill` (only partition pads).
+    Result<Ref> finish(Py_ssize_t length, PyObject* fill = nullptr) {
+        if (length != PyTuple_GET_SIZE(tuple_.get()) && !replace(length)) return Error::fetch();
+        for (Py_ssize_t k = size_; k < length; ++k) PyTuple_SET_ITEM(tuple_.get(), k, Py_NewRef(fill));
+        return std::move(tuple_);
+    }
+
+private:
+    // Moves the collected references into a new tuple.
+    bool replace(Py_ssize_t length) noexcept {
+        PyObject* fresh = PyTuple_New(length);
+        if (!fresh) return false;
+        if (tuple_) {
+            for (Py_ssize_t k = 0; k < size_; ++k) {
+                PyTuple_SET_ITEM(fresh, k, PyTuple_GET_ITEM(tuple_.get(), k));
+                PyTuple_SET_ITEM(tuple_.get(), k, nullptr);
+            }
+        }
+        tuple_ = Ref::steal(fresh);
+        return true;
+    }
+
+    Ref tuple_;  // a dropped builder releases what it collected (empty slots are null)
+    Py_ssize_t size_ = 0;
+};
+
+// Collects up to n elements per call. No end flag: after the end each call
+// asks the iterator again.
 class ChunkStep final : public Step {
 public:
     // pad: partition's behaviour for a short last chunk (fill, or drop when
@@ -169,41 +214,34 @@ public:
 
     Result<Ref> next() override {
         if (n_ == 0) return Ref();
-        if (buf_.capacity() == 0) {
-            try {
-                buf_.reserve(capped_reserve(n_));
-            } catch (const std::bad_alloc&) {
-                return no_memory();
-            }
-        }
         PyObject* it = it_.get();
-        while (buf_.size() < n_) {
-            PyObject* item = PyIter_Next(it);
-            if (!item) {
-                if (PyErr_Occurred()) {
-                    buf_.clear();  // the chunk's elements are lost with the error
-                    return Error::fetch_ffi();
-                }
-                break;
-            }
-            QB_CHECK(push(buf_, Ref::steal(item)));
+        Ref item = Ref::steal(fetch(it));
+        if (!item) return end_or_error();
+        ChunkBuilder chunk;
+        if (!chunk.open(n_)) return Error::fetch();
+        for (;;) {
+            if (!chunk.push(std::move(item), n_)) return Error::fetch();
+            if (static_cast<unsigned long long>(chunk.size()) == n_) return chunk.finish(chunk.size());
+            item = Ref::steal(fetch(it));
+            if (!item) break;
         }
-        if (buf_.empty()) return Ref();
-        auto k = static_cast<Py_ssize_t>(buf_.size());
-        if (buf_.size() == n_ || !pad_) return tuple_from(buf_, k);
-        if (!fill_) {
-            buf_.clear();  // partition without a fill value drops a short tail
-            return Ref();
-        }
-        return tuple_from(buf_, static_cast<Py_ssize_t>(n_), fill_.get());
+        // An error loses the elements collected for this chunk.
+        if (PyErr_Occurred()) return Error::fetch_ffi();
+        if (!pad_) return chunk.finish(chunk.size());
+        if (!fill_) return Ref();  // partition without a fill value drops a short tail
+        return chunk.finish(static_cast<Py_ssize_t>(n_), fill_.get());
     }
 
 private:
+    static Result<Ref> end_or_error() {
+        if (PyErr_Occurred()) return Error::fetch_ffi();
+        return Ref();
+    }
+
     Ref it_;
     unsigned long long n_;
     bool pad_;
     Ref fill_;
-    std::vector<Ref> buf_;
 };
 
 Result<Ref> make_chunker(unsigned long long n, PyObject* seq, bool pad, Ref fill) {
