@@ -198,7 +198,7 @@ public:
 
     // 1 when `key` was new (the set now holds a reference to it), 0 when an
     // equal key was already present, -1 with the exception set on error.
-    int insert_raw(PyObject* key) noexcept {
+    [[gnu::always_inline]] int insert_raw(PyObject* key) noexcept {
         Py_hash_t h = native_hash_raw(key, int_hash_);
         if (h == -1) return -1;
         SeenSlot* slot = table_.find(key, h);
@@ -220,7 +220,7 @@ public:
 private:
     // Stores a key that find() reported absent at `slot`. Everything that
     // can fail happens before the table changes.
-    int add(SeenSlot* slot, PyObject* key, Py_hash_t h) noexcept {
+    [[gnu::noinline]] int add(SeenSlot* slot, PyObject* key, Py_hash_t h) noexcept {
         if (entries_.size() == entries_.capacity() && !reserve_entry()) return -1;
         if (table_.needs_growth()) {
             if (!table_.grow()) return -1;
