@@ -1,0 +1,79 @@
+// unique(seq, key=None): the elements whose key was not seen before, in order.
+#include "sequences/unique.hpp"
+
+#include "sequences/iterators.hpp"
+#include "utils/hashing.hpp"
+#include "utils/registry.hpp"
+
+namespace quibra {
+
+namespace {
+
+// The seen-set holds the keys (key(x), or x itself); what is yielded is
+// always the element.
+struct UniqueState {
+    SeenSet seen;
+    RawSource source;
+    Ref key;  // empty: the element is its own key
+
+    UniqueState(bool int_hash, RawSource src, Ref k) noexcept
+        : seen(int_hash), source(std::move(src)), key(std::move(k)) {}
+
+    Result<Ref> step() {
+        for (;;) {
+            QB_TRY(Ref x, source.next());
+            if (!x) return Ref();
+            int fresh;
+            if (!key) {
+                fresh = seen.insert_raw(x.get());
+            } else {
+                QB_TRY(Ref k, call(key.get(), x.get()));
+                fresh = seen.insert_raw(k.get());
+            }
+            if (fresh > 0) return x;
+            if (fresh < 0) return Error::fetch_ffi();
+        }
+    }
+
+    // Every remaining element could be new.
+    unsigned long long hint() const noexcept { return source.remaining(); }
+};
+
+TypeCell unique_iter_type("UniqueIter", [] {
+    return iterator_spec<UniqueState>(
+        "quibra._quibra.UniqueIter",
+        "Lazy first occurrences. Each element is hashed once and probed in a\n"
+        "native open-addressing set that owns the seen keys; equality runs only\n"
+        "on a full hash match, after an identity check.",
+        "__length_hint__($self)\n--\n\n"
+        "Upper bound (PEP 424 allows estimates): every remaining source\n"
+        "element could be new. Lets consumers preallocate.");
+});
+
+// Integer buffers will be scanned natively here (no boxing per element);
+// until then every buffer declines and takes the generic path. Returns the
+// iterator when it accepts seq, an empty Ref when it declines.
+Result<Ref> offer_typed_buffer(PyObject* /*seq*/) { return Ref(); }
+
+Result<Ref> unique_body(Args& a) { return build_unique(a[0], a[1]); }
+
+PyMethodDef functions[] = {
+    QB_FUNCTION("unique", "seq, key=None", unique_body),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions, {&unique_iter_type});
+
+}  // namespace
+
+Result<Ref> build_unique(PyObject* seq, PyObject* key) {
+    if (!key) {
+        QB_TRY(Ref typed, offer_typed_buffer(seq));
+        if (typed) return typed;
+    }
+    QB_TRY(RawSource source, RawSource::open(seq));
+    QB_TRY(bool int_hash, int_hash_inline_ok());
+    return make_iterator<UniqueState>(unique_iter_type, int_hash, std::move(source), Ref::borrow(key));
+}
+
+}  // namespace quibra

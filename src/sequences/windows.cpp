@@ -1,0 +1,317 @@
+// interpose, sliding_window, partition_all, partition.
+#include "sequences/windows.hpp"
+
+#include "utils/registry.hpp"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+namespace quibra {
+
+namespace {
+
+// Buffers reserve at most this many references up front, so a huge n costs
+// nothing until elements actually arrive.
+constexpr unsigned long long kReserveCap = 4096;
+
+std::size_t capped_reserve(unsigned long long n) noexcept {
+    return static_cast<std::size_t>(std::min(n, kReserveCap));
+}
+
+Error no_memory() {
+    PyErr_NoMemory();
+    return Error::fetch();
+}
+
+// Appends to a reference buffer; running out of memory is a MemoryError,
+// not an internal fault.
+Status push(std::vector<Ref>& buf, Ref item) {
+    try {
+        buf.push_back(std::move(item));
+    } catch (const std::bad_alloc&) {
+        return no_memory();
+    }
+    return success();
+}
+
+// ---- interpose ----------------------------------------------------------------------
+
+// Alternates a pending element with the separator: a separator is returned
+// only once the element after it is already in hand, so none trails the last.
+struct InterposeState {
+    Ref el;
+    RawSource source;
+    Ref pending;
+    bool started;
+    bool finished = false;
+
+    InterposeState(Ref sep, RawSource src, Ref first) noexcept
+        : el(std::move(sep)), source(std::move(src)), pending(std::move(first)), started(bool(pending)) {}
+
+    Result<Ref> step() {
+        if (pending) return std::move(pending);
+        if (finished) return Ref();
+        QB_TRY(Ref x, source.next());
+        if (!x) {
+            finished = true;
+            return Ref();
+        }
+        if (!started) {
+            started = true;
+            return x;
+        }
+        pending = std::move(x);
+        return el;
+    }
+
+    unsigned long long hint() const noexcept {
+        if (finished) return 0;
+        unsigned long long h = source.remaining();
+        if (pending) return 2 * h + 1;
+        if (!started) return h ? 2 * h - 1 : 0;
+        return 2 * h;
+    }
+};
+
+TypeCell interpose_iter_type("InterposeIter", [] {
+    return iterator_spec<InterposeState>(
+        "quibra._quibra.InterposeIter",
+        "Separator between neighbouring elements. The element after a\n"
+        "separator is fetched before the separator is returned, so none ever\n"
+        "trails the last element; a separator costs one new reference.",
+        "__length_hint__($self)\n--\n\n"
+        "k source items yield 2k-1 outputs (a separator before every item but\n"
+        "the first). Exact for list sources, the source's own hint otherwise.");
+});
+
+// ---- sliding_window ------------------------------------------------------------------
+
+// Each window is a fresh tuple built from the element just read and the
+// tail of the previous window; the first one draws on the priming buffer
+// filled when the iterator was made. No ring of elements is kept.
+struct SlidingWindowState {
+    std::vector<Ref> priming;  // the first n-1 elements, until the first window
+    Ref window;                // the previous window once there is one
+    RawSource source;
+    unsigned long long n;
+    bool finished = false;
+
+    SlidingWindowState(std::vector<Ref> prime, RawSource src, unsigned long long size) noexcept
+        : priming(std::move(prime)), source(std::move(src)), n(size) {}
+
+    bool starved() const noexcept { return !window && priming.size() < n - 1; }
+
+    Result<Ref> step() {
+        if (finished) return Ref();
+        QB_TRY(Ref x, source.next());
+        if (!x || starved()) {
+            // A source that ran dry while priming never forms a window, even
+            // if it delivers again later.
+            finished = true;
+            return Ref();
+        }
+        auto size = static_cast<Py_ssize_t>(n);
+        QB_TRY(Ref t, checked(PyTuple_New(size)));
+        PyObject* prev = window.get();
+        if (prev) {
+            for (Py_ssize_t i = 1; i < size; ++i)
+                PyTuple_SET_ITEM(t.get(), i - 1, Py_NewRef(PyTuple_GET_ITEM(prev, i)));
+        } else {
+            Py_ssize_t i = 0;
+            for (Ref& r : priming) PyTuple_SET_ITEM(t.get(), i++, r.release());
+            std::vector<Ref>().swap(priming);
+        }
+        PyTuple_SET_ITEM(t.get(), size - 1, x.release());
+        window = t;
+        return t;
+    }
+
+    unsigned long long hint() const noexcept {
+        if (finished || starved()) return 0;
+        return source.remaining();
+    }
+};
+
+TypeCell sliding_window_iter_type("SlidingWindowIter", [] {
+    return iterator_spec<SlidingWindowState>(
+        "quibra._quibra.SlidingWindowIter",
+        "Overlapping n-tuples. Each window is a new tuple made of the previous\n"
+        "window's tail and one fresh element, so only that window is kept\n"
+        "between steps; the first n-1 elements are read when it is made.",
+        "__length_hint__($self)\n--\n\n"
+        "Exact for list sources (one window per remaining element once\n"
+        "primed), the source's own hint otherwise.");
+});
+
+// ---- partition_all, partition -------------------------------------------------------
+
+// One fetch straight through the iterator's slot (re-read each time, as a
+// class may replace __next__): a new reference, or nullptr at the end or on
+// an error (told apart by PyErr_Occurred). A StopIteration left set by a
+// Python-level __next__ is the end.
+inline PyObject* fetch(PyObject* it) noexcept {
+    PyObject* item = (*Py_TYPE(it)->tp_iternext)(it);
+    if (!item && PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_StopIteration)) PyErr_Clear();
+    return item;
+}
+
+// A chunk under construction: elements go straight into a tuple (as
+// itertools.batched does; its empty slots are null, which the collector and
+// deallocation accept) that grows toward n when n is beyond the initial
+// reservation. Operations that can fail return false with the exception set.
+class ChunkBuilder {
+public:
+    bool open(unsigned long long n) noexcept {
+        return replace(static_cast<Py_ssize_t>(std::min(n, kReserveCap)));
+    }
+
+    Py_ssize_t size() const noexcept { return size_; }
+
+    bool push(Ref item, unsigned long long n) noexcept {
+        if (size_ == PyTuple_GET_SIZE(tuple_.get()) &&
+            !replace(static_cast<Py_ssize_t>(std::min(n, 2 * static_cast<unsigned long long>(size_)))))
+            return false;
+        PyTuple_SET_ITEM(tuple_.get(), size_++, item.release());
+        return true;
+    }
+
+    // The finished chunk of `length` slots; slots past the collected
+    // elements hold `fill` (only partition pads).
+    Result<Ref> finish(Py_ssize_t length, PyObject* fill = nullptr) {
+        if (length != PyTuple_GET_SIZE(tuple_.get()) && !replace(length)) return Error::fetch();
+        for (Py_ssize_t k = size_; k < length; ++k) PyTuple_SET_ITEM(tuple_.get(), k, Py_NewRef(fill));
+        return std::move(tuple_);
+    }
+
+private:
+    // Moves the collected references into a new tuple.
+    bool replace(Py_ssize_t length) noexcept {
+        PyObject* fresh = PyTuple_New(length);
+        if (!fresh) return false;
+        if (tuple_) {
+            for (Py_ssize_t k = 0; k < size_; ++k) {
+                PyTuple_SET_ITEM(fresh, k, PyTuple_GET_ITEM(tuple_.get(), k));
+                PyTuple_SET_ITEM(tuple_.get(), k, nullptr);
+            }
+        }
+        tuple_ = Ref::steal(fresh);
+        return true;
+    }
+
+    Ref tuple_;  // a dropped builder releases what it collected (empty slots are null)
+    Py_ssize_t size_ = 0;
+};
+
+// Collects up to n elements per call. No end flag: after the end each call
+// asks the iterator again.
+class ChunkStep final : public Step {
+public:
+    // pad: partition's behaviour for a short last chunk (fill, or drop when
+    // fill is empty); otherwise the short chunk is returned as it is.
+    ChunkStep(Ref it, unsigned long long n, bool pad, Ref fill) noexcept
+        : it_(std::move(it)), n_(n), pad_(pad), fill_(std::move(fill)) {}
+
+    Result<Ref> next() override {
+        if (n_ == 0) return Ref();
+        PyObject* it = it_.get();
+        Ref item = Ref::steal(fetch(it));
+        if (!item) return end_or_error();
+        ChunkBuilder chunk;
+        if (!chunk.open(n_)) return Error::fetch();
+        for (;;) {
+            if (!chunk.push(std::move(item), n_)) return Error::fetch();
+            if (static_cast<unsigned long long>(chunk.size()) == n_) return chunk.finish(chunk.size());
+            item = Ref::steal(fetch(it));
+            if (!item) break;
+        }
+        // An error loses the elements collected for this chunk.
+        if (PyErr_Occurred()) return Error::fetch_ffi();
+        if (!pad_) return chunk.finish(chunk.size());
+        if (!fill_) return Ref();  // partition without a fill value drops a short tail
+        return chunk.finish(static_cast<Py_ssize_t>(n_), fill_.get());
+    }
+
+private:
+    static Result<Ref> end_or_error() {
+        if (PyErr_Occurred()) return Error::fetch_ffi();
+        return Ref();
+    }
+
+    Ref it_;
+    unsigned long long n_;
+    bool pad_;
+    Ref fill_;
+};
+
+Result<Ref> make_chunker(unsigned long long n, PyObject* seq, bool pad, Ref fill) {
+    QB_TRY(Ref it, get_iter(seq));
+    return make_rust_iter(std::make_unique<ChunkStep>(std::move(it), n, pad, std::move(fill)));
+}
+
+// ---- module functions ---------------------------------------------------------------
+
+Result<Ref> interpose_body(Args& a) {
+    QB_TRY(RawSource source, RawSource::open(a[1]));
+    QB_TRY(Ref first, source.next());
+    if (!first) return Error::stop_iteration();
+    return make_iterator<InterposeState>(interpose_iter_type, Ref::borrow(a[0]), std::move(source), std::move(first));
+}
+
+Result<Ref> sliding_window_body(Args& a) {
+    QB_TRY(long long n, a.to_i64(0));
+    if (n < 0) return Error::value_error("n must be >= 0");
+    return build_sliding_window(static_cast<unsigned long long>(n), a[1]);
+}
+
+Result<Ref> partition_all_body(Args& a) {
+    QB_TRY(long long n, a.to_i64(0));
+    if (n < 1) return make_empty_iter();
+    return build_chunker(static_cast<unsigned long long>(n), a[1]);
+}
+
+Result<Ref> partition_body(Args& a) {
+    QB_TRY(long long n, a.to_i64(0));
+    QB_TRY(PyObject * fill, a.optional_rest("partition", 3));
+    if (n < 1) return make_empty_iter();
+    return make_chunker(static_cast<unsigned long long>(n), a[1], true, Ref::borrow(fill));
+}
+
+PyMethodDef functions[] = {
+    QB_FUNCTION("interpose", "el, seq", interpose_body),
+    QB_FUNCTION("sliding_window", "n, seq", sliding_window_body),
+    QB_FUNCTION("partition", "n, seq, *rest", partition_body),
+    QB_FUNCTION("partition_all", "n, seq", partition_all_body),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions, {&interpose_iter_type, &sliding_window_iter_type});
+
+}  // namespace
+
+Result<Ref> build_interpose(PyObject* el, RawSource source) {
+    return make_iterator<InterposeState>(interpose_iter_type, Ref::borrow(el), std::move(source), Ref());
+}
+
+Result<Ref> build_sliding_window(unsigned long long n, PyObject* seq) {
+    if (n == 0) return make_empty_iter();
+    QB_TRY(RawSource source, RawSource::open(seq));
+    std::vector<Ref> priming;
+    if (n > 1) {
+        try {
+            priming.reserve(capped_reserve(n - 1));
+        } catch (const std::bad_alloc&) {
+            return no_memory();
+        }
+        while (priming.size() < n - 1) {
+            QB_TRY(Ref x, source.next());
+            if (!x) break;
+            QB_CHECK(push(priming, std::move(x)));
+        }
+    }
+    return make_iterator<SlidingWindowState>(sliding_window_iter_type, std::move(priming), std::move(source), n);
+}
+
+Result<Ref> build_chunker(unsigned long long n, PyObject* seq) { return make_chunker(n, seq, false, Ref()); }
+
+}  // namespace quibra

@@ -1,0 +1,58 @@
+#include "utils/hashing.hpp"
+
+#include "utils/once.hpp"
+
+#include <limits>
+
+namespace quibra {
+
+namespace {
+
+OnceCell int_hash_probe;
+
+// Whether the inline rule agrees with PyObject_Hash for `value`. Values that
+// must be compact (|v| < 2^30 fits one digit on every build) fail the probe
+// when they are not; wider values are checked only when they happen to be.
+Result<bool> probe_value(long long value, bool must_be_compact) {
+    QB_TRY(Ref n, checked(PyLong_FromLongLong(value)));
+    if (!PyLong_CheckExact(n.get())) return false;
+    if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(n.get()))) return !must_be_compact;
+    Py_hash_t h = PyObject_Hash(n.get());
+    if (h == -1) return Error::fetch_ffi();
+    return h == detail::inline_int_hash(n.get());
+}
+
+Result<Ref> run_probe() {
+    static constexpr long long kCompact[] = {0, 1, -1, -2, 5, 256, 257, 1073741823, -1073741823};
+    static constexpr long long kWide[] = {1LL << 40, -(1LL << 40), std::numeric_limits<long long>::max(),
+                                          -std::numeric_limits<long long>::max()};
+    bool ok = true;
+    for (long long v : kCompact) {
+        QB_TRY(bool agrees, probe_value(v, true));
+        ok = ok && agrees;
+    }
+    for (long long v : kWide) {
+        QB_TRY(bool agrees, probe_value(v, false));
+        ok = ok && agrees;
+    }
+    return bool_ref(ok);
+}
+
+}  // namespace
+
+Result<bool> int_hash_inline_ok() {
+    QB_TRY(PyObject * flag, int_hash_probe.get(run_probe));
+    return flag == Py_True;
+}
+
+bool SeenSet::reserve_entry() noexcept {
+    try {
+        entries_.reserve(entries_.empty() ? 16 : entries_.size() * 2);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace quibra

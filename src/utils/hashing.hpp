@@ -1,0 +1,240 @@
+// The native hash and the key tables built on it (the seen-set of unique,
+// later the counting tables). Keys hash as Python hashes them, with exact
+// str and small exact int answered without a call.
+#pragma once
+
+#include "utils/error.hpp"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace quibra {
+
+// ---- hashing -------------------------------------------------------------------
+
+// Whether a compact exact int may hash inline (value, with -1 -> -2). A
+// one-time process-wide probe compares the inline rule with PyObject_Hash;
+// an interpreter that disagrees never takes the inline path.
+Result<bool> int_hash_inline_ok();
+
+namespace detail {
+inline bool is_compact_exact_int(PyObject* o) noexcept {
+    return PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o));
+}
+inline Py_hash_t inline_int_hash(PyObject* o) noexcept {
+    Py_ssize_t v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o));
+    return v == -1 ? -2 : static_cast<Py_hash_t>(v);
+}
+}  // namespace detail
+
+// The per-element routines below follow the C API's convention (-1 with the
+// interpreter's exception set) because they sit on the hottest paths; the
+// Result-returning wrappers turn that into a pending error, where a failure
+// that set no exception reads "FFI call failed without setting an exception".
+
+// The hash of o: the cached hash of an exact str, the inline hash of a
+// compact exact int (when int_hash is set), PyObject_Hash otherwise.
+// -1 on error.
+inline Py_hash_t native_hash_raw(PyObject* o, bool int_hash) noexcept {
+    if (PyUnicode_CheckExact(o)) {
+        Py_hash_t h = reinterpret_cast<PyASCIIObject*>(o)->hash;
+        if (h != -1) return h;
+    } else if (int_hash && detail::is_compact_exact_int(o)) {
+        return detail::inline_int_hash(o);
+    }
+    return PyObject_Hash(o);
+}
+
+inline Result<Py_hash_t> native_hash(PyObject* o, bool int_hash) {
+    Py_hash_t h = native_hash_raw(o, int_hash);
+    if (h == -1) return Error::fetch_ffi();
+    return h;
+}
+
+// Key equality once the full hashes matched: identity, then stored == probe
+// (PyObject_RichCompareBool). Two compact exact ints or two exact strs are
+// compared directly, which is the answer their __eq__ would give, without
+// the call. 1 equal, 0 different, -1 on error.
+inline int keys_equal_raw(PyObject* stored, PyObject* probe) noexcept {
+    if (stored == probe) return 1;
+    if (detail::is_compact_exact_int(stored) && detail::is_compact_exact_int(probe))
+        return PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(stored)) ==
+               PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(probe));
+    if (PyUnicode_CheckExact(stored) && PyUnicode_CheckExact(probe)) {
+        Py_ssize_t n = PyUnicode_GET_LENGTH(stored);
+        if (n != PyUnicode_GET_LENGTH(probe) || PyUnicode_KIND(stored) != PyUnicode_KIND(probe)) return 0;
+        return std::memcmp(PyUnicode_DATA(stored), PyUnicode_DATA(probe),
+                           static_cast<std::size_t>(n) * PyUnicode_KIND(stored)) == 0;
+    }
+    return PyObject_RichCompareBool(stored, probe, Py_EQ);
+}
+
+inline Result<bool> keys_equal(PyObject* stored, PyObject* probe) {
+    int r = keys_equal_raw(stored, probe);
+    if (r < 0) return Error::fetch_ffi();
+    return r == 1;
+}
+
+// ---- the probing core ------------------------------------------------------------
+
+// Open addressing over a power-of-two slot array. A slot holds the full hash
+// and a borrowed pointer to its key (the owner keeps the key alive in its own
+// entries); Slot may add fields (an entry index for tables with values).
+// Probing follows the perturbed sequence i = 5i + perturb + 1, so every slot
+// is reachable and all hash bits take part. Slots are never freed.
+template <class Slot>
+class ProbeTable {
+public:
+    static constexpr std::size_t kInitialSlots = 32;
+
+    ProbeTable() noexcept = default;
+    ProbeTable(ProbeTable&&) noexcept = default;
+    ProbeTable& operator=(ProbeTable&&) noexcept = default;
+
+    std::size_t slot_count() const noexcept { return mask_ + 1; }
+    std::size_t stored() const noexcept { return stored_; }
+
+    // The slot holding a key equal to `key` (hash h), or the free slot
+    // where it would go (its key pointer is null); nullptr with the
+    // exception set on error. Equality may run Python code; the caller keeps
+    // `key` alive and must not let that code reach this table (the
+    // iterators' guard, or a table local to one call), so slots never move
+    // under the loop.
+    Slot* find(PyObject* key, Py_hash_t h) noexcept {
+        if (!slots_ && !allocate_initial()) return nullptr;
+        std::uint64_t perturb = static_cast<std::uint64_t>(h);
+        std::size_t i = static_cast<std::size_t>(h) & mask_;
+        for (;;) {
+            Slot* s = &slots_[i];
+            if (!s->key) return s;
+            if (s->hash == static_cast<std::uint64_t>(h)) {
+                int eq = keys_equal_raw(s->key, key);
+                if (eq < 0) return nullptr;
+                if (eq) return s;
+            }
+            perturb >>= 5;
+            i = (5 * i + static_cast<std::size_t>(perturb) + 1) & mask_;
+        }
+    }
+
+    // Whether claiming one more slot needs the table to grow first (load kept
+    // at or below two thirds).
+    bool needs_growth() const noexcept { return 3 * (stored_ + 1) > 2 * slot_count(); }
+
+    // Grows fourfold, moving every slot (stored hashes are reused). On
+    // failure (false, MemoryError set) the table is unchanged.
+    bool grow() noexcept {
+        std::size_t count = slot_count() * 4;
+        Slot* fresh = static_cast<Slot*>(std::calloc(count, sizeof(Slot)));
+        if (!fresh) return (PyErr_NoMemory(), false);
+        std::size_t mask = count - 1;
+        for (std::size_t j = 0; j <= mask_; ++j) {
+            const Slot& old = slots_[j];
+            if (old.key) *free_slot(fresh, mask, old.hash) = old;
+        }
+        slots_.reset(fresh);
+        mask_ = mask;
+        return true;
+    }
+
+    // Claims a free slot for a new key whose find() returned `free`;
+    // needs_growth() must have been dealt with beforehand (growing moves the
+    // slots, so the caller looks the free slot up again with reslot()).
+    Slot* claim(Slot* free, PyObject* key, Py_hash_t h) noexcept {
+        free->hash = static_cast<std::uint64_t>(h);
+        free->key = key;
+        ++stored_;
+        return free;
+    }
+
+    // The first free slot on h's probe sequence (after a growth).
+    Slot* reslot(Py_hash_t h) noexcept { return free_slot(slots_.get(), mask_, static_cast<std::uint64_t>(h)); }
+
+private:
+    struct Free {
+        void operator()(Slot* p) const noexcept { std::free(p); }
+    };
+
+    bool allocate_initial() noexcept {
+        Slot* s = static_cast<Slot*>(std::calloc(kInitialSlots, sizeof(Slot)));
+        if (!s) return (PyErr_NoMemory(), false);
+        slots_.reset(s);
+        mask_ = kInitialSlots - 1;
+        return true;
+    }
+
+    static Slot* free_slot(Slot* slots, std::size_t mask, std::uint64_t h) noexcept {
+        std::uint64_t perturb = h;
+        std::size_t i = static_cast<std::size_t>(h) & mask;
+        while (slots[i].key) {
+            perturb >>= 5;
+            i = (5 * i + static_cast<std::size_t>(perturb) + 1) & mask;
+        }
+        return &slots[i];
+    }
+
+    std::unique_ptr<Slot[], Free> slots_;  // allocated on first use
+    std::size_t mask_ = kInitialSlots - 1;
+    std::size_t stored_ = 0;
+};
+
+// ---- the seen-set ------------------------------------------------------------------
+
+struct SeenSlot {
+    std::uint64_t hash;
+    PyObject* key;  // borrowed from the entries
+};
+
+// A set of keys that only grows: insert-if-absent and nothing else. Entries
+// own one reference per key, in insertion order.
+class SeenSet {
+public:
+    // int_hash: the result of int_hash_inline_ok().
+    explicit SeenSet(bool int_hash) noexcept : int_hash_(int_hash) {}
+    SeenSet(SeenSet&&) noexcept = default;
+
+    // 1 when `key` was new (the set now holds a reference to it), 0 when an
+    // equal key was already present, -1 with the exception set on error.
+    [[gnu::always_inline]] int insert_raw(PyObject* key) noexcept {
+        Py_hash_t h = native_hash_raw(key, int_hash_);
+        if (h == -1) return -1;
+        SeenSlot* slot = table_.find(key, h);
+        if (!slot) return -1;
+        if (slot->key) return 0;
+        return add(slot, key, h);
+    }
+
+    Result<bool> insert(PyObject* key) {
+        int r = insert_raw(key);
+        if (r < 0) return Error::fetch_ffi();
+        return r == 1;
+    }
+
+    std::size_t size() const noexcept { return entries_.size(); }
+    std::size_t slot_count() const noexcept { return table_.slot_count(); }
+    bool int_hash() const noexcept { return int_hash_; }
+
+private:
+    // Stores a key that find() reported absent at `slot`. Everything that
+    // can fail happens before the table changes.
+    [[gnu::noinline]] int add(SeenSlot* slot, PyObject* key, Py_hash_t h) noexcept {
+        if (entries_.size() == entries_.capacity() && !reserve_entry()) return -1;
+        if (table_.needs_growth()) {
+            if (!table_.grow()) return -1;
+            slot = table_.reslot(h);
+        }
+        table_.claim(slot, key, h);
+        entries_.push_back(Ref::borrow(key));  // capacity reserved: cannot throw
+        return 1;
+    }
+    bool reserve_entry() noexcept;
+
+    ProbeTable<SeenSlot> table_;
+    std::vector<Ref> entries_;
+    bool int_hash_;
+};
+
+}  // namespace quibra
