@@ -4,6 +4,7 @@
 #include "utils/registry.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -112,8 +113,9 @@ struct SlidingWindowState {
             return Ref();
         }
         auto size = static_cast<Py_ssize_t>(n);
-        QB_TRY(Ref t, checked(PyTuple_New(size)));
         PyObject* prev = window.get();
+        if (prev && Py_REFCNT(prev) == 1) return shift_in_place(std::move(x));
+        QB_TRY(Ref t, checked(PyTuple_New(size)));
         if (prev) {
             for (Py_ssize_t i = 1; i < size; ++i)
                 PyTuple_SET_ITEM(t.get(), i - 1, Py_NewRef(PyTuple_GET_ITEM(prev, i)));
@@ -125,6 +127,22 @@ struct SlidingWindowState {
         PyTuple_SET_ITEM(t.get(), size - 1, x.release());
         window = t;
         return t;
+    }
+
+    // Nobody but us holds the previous window (the consumer dropped it), so
+    // it can become the next one, as zip and enumerate reuse their result
+    // tuples: no allocation per window when windows are consumed one by one.
+    Ref shift_in_place(Ref x) noexcept {
+        PyObject* t = window.get();
+        auto size = static_cast<std::size_t>(n);
+        PyObject** items = &PyTuple_GET_ITEM(t, 0);
+        Ref oldest = Ref::steal(items[0]);  // released once the tuple is whole again
+        std::memmove(items, items + 1, (size - 1) * sizeof(PyObject*));
+        items[size - 1] = x.release();
+        reinterpret_cast<PyTupleObject*>(t)->ob_hash = -1;  // its contents changed
+        // The collector untracks tuples of atomic values; the new element may not be one.
+        if (!PyObject_GC_IsTracked(t)) PyObject_GC_Track(t);
+        return window;
     }
 
     unsigned long long hint() const noexcept {
