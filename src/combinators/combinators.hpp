@@ -25,7 +25,8 @@ Py_ssize_t vectorcall_offset() noexcept {
 }
 
 // The type spec of a callable class. Calls with a tuple and a dict go through
-// the interpreter's adapter to the same vectorcall entry. No descriptor slot:
+// the interpreter's adapter to the same vectorcall entry (the interpreter
+// itself prefers vectorcall even for f(*args, **kwargs)). No descriptor slot:
 // an instance stored on a class is returned unbound. `tp_new` nullptr makes
 // the class non-instantiable from Python; `doc` nullptr leaves no docstring.
 template <class T>
@@ -54,6 +55,26 @@ template <class T, Result<Ref> (*Body)(T&, PyObject* const*, std::size_t, PyObje
 PyObject* vectorcall_entry(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
     return guarded([&] { return Body(state_of<T>(self), args, nargsf, kwnames); });
 }
+
+// ---- calling back --------------------------------------------------------------------
+
+// f(arg). A builtin function taking exactly one object is entered directly,
+// as the interpreter's own specialised call does, which spares the generic
+// dispatch in chains of small builtins; everything else goes through vectorcall.
+// The raw form for hot loops: a new reference, or nullptr with the error set.
+inline PyObject* call_one_raw(PyObject* f, PyObject* arg) {
+    constexpr int kConvention = METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
+    if (PyCFunction_CheckExact(f) && (PyCFunction_GET_FLAGS(f) & kConvention) == METH_O) {
+        if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+        PyObject* r = PyCFunction_GET_FUNCTION(f)(PyCFunction_GET_SELF(f), arg);
+        Py_LeaveRecursiveCall();
+        return r;
+    }
+    PyObject* argv[] = {nullptr, arg};
+    return PyObject_Vectorcall(f, argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+}
+
+inline Result<Ref> call_one(PyObject* f, PyObject* arg) { return checked(call_one_raw(f, arg)); }
 
 // ---- vectorcall arguments -----------------------------------------------------------
 

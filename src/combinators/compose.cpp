@@ -23,10 +23,13 @@ Result<Ref> compose_call(ComposeState& c, PyObject* const* args, std::size_t nar
     Py_ssize_t n = PyTuple_GET_SIZE(funcs);
     if (n == 0) return Error::type_error("compose of nothing");
     // The first function takes the call as it came; the rest one value each.
-    QB_TRY(Ref value, checked(PyObject_Vectorcall(PyTuple_GET_ITEM(funcs, 0), args, nargsf, kwnames)));
-    for (Py_ssize_t i = 1; i < n; ++i) {
-        QB_TRY(value, call(PyTuple_GET_ITEM(funcs, i), value.get()));
-    }
+    // Raw pointers in this loop: it is the whole cost of a call.
+    PyObject* first = PyTuple_GET_ITEM(funcs, 0);
+    Ref value = Ref::steal((PyVectorcall_NARGS(nargsf) == 1 && !kwnames)
+                               ? call_one_raw(first, args[0])
+                               : PyObject_Vectorcall(first, args, nargsf, kwnames));
+    for (Py_ssize_t i = 1; value && i < n; ++i) value = Ref::steal(call_one_raw(PyTuple_GET_ITEM(funcs, i), value.get()));
+    if (!value) return Error::fetch();
     return value;
 }
 
@@ -55,13 +58,24 @@ Result<Ref> compose_left_body(Args& a) {
     return make_compose(a.rest);
 }
 
-Result<Ref> pipe_body(Args& a) {
-    PyObject* funcs = a.rest.get();
-    Ref value = Ref::borrow(a[0]);
-    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(funcs); i < n; ++i) {
-        QB_TRY(value, call(PyTuple_GET_ITEM(funcs, i), value.get()));
-    }
+Result<Ref> pipe_walk(PyObject* data, PyObject* const* funcs, Py_ssize_t n) {
+    Ref value = Ref::borrow(data);
+    for (Py_ssize_t i = 0; value && i < n; ++i) value = Ref::steal(call_one_raw(funcs[i], value.get()));
+    if (!value) return Error::fetch();
     return value;
+}
+
+Result<Ref> pipe_body(Args& a) {
+    return pipe_walk(a[0], &PyTuple_GET_ITEM(a.rest.get(), 0), PyTuple_GET_SIZE(a.rest.get()));
+}
+
+// pipe is called in hot loops: a purely positional call walks the caller's
+// argument array instead of collecting the functions into a tuple first.
+// Anything else takes the general binding (and its messages).
+PyObject* pipe_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (kwnames || nargs < 1) return fast_entry<"pipe", "data, *funcs", pipe_body>(self, args, nargsf, kwnames);
+    return guarded([&] { return pipe_walk(args[0], args + 1, nargs - 1); });
 }
 
 // One step of threading through a (callable, extra...) tuple form: the value
@@ -86,7 +100,7 @@ Result<Ref> thread(Args& a, bool last) {
         if (PyTuple_Check(form)) {
             QB_TRY(value, thread_tuple_form(form, value.get(), last));
         } else {
-            QB_TRY(value, call(form, value.get()));
+            QB_TRY(value, call_one(form, value.get()));
         }
     }
     return value;
@@ -96,7 +110,8 @@ Result<Ref> thread_first_body(Args& a) { return thread(a, false); }
 Result<Ref> thread_last_body(Args& a) { return thread(a, true); }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("pipe", "data, *funcs", pipe_body),
+    PyMethodDef{"pipe", as_cfunction(&pipe_entry), METH_FASTCALL | METH_KEYWORDS,
+                SignatureDoc<"pipe", "data, *funcs">::c_str()},
     QB_FUNCTION("compose", "*funcs", compose_body),
     QB_FUNCTION("compose_left", "*funcs", compose_left_body),
     QB_FUNCTION("thread_first", "val, *forms", thread_first_body),
