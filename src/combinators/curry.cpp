@@ -29,8 +29,7 @@ class SignatureSlot {
 public:
     SignatureSlot() noexcept = default;
     // A slot inherited from the curry this one was derived from.
-    explicit SignatureSlot(Ref known) noexcept : state_(Known), sig_(known.release()) {}
-    ~SignatureSlot() { Py_XDECREF(sig_); }
+    explicit SignatureSlot(Ref known) noexcept : state_(Known), sig_(std::move(known)) {}
     SignatureSlot(const SignatureSlot&) = delete;
     SignatureSlot& operator=(const SignatureSlot&) = delete;
 
@@ -38,7 +37,7 @@ public:
     // the slot unset.
     Result<Ref> get(PyObject* func) {
         unsigned char s = state_.load(std::memory_order_acquire);
-        if (s == Known) return Ref::borrow(sig_);
+        if (s == Known) return sig_;
         if (s == Unavailable) return Ref();
         return slow_get(func);
     }
@@ -50,7 +49,7 @@ private:
         for (;;) {
             unsigned char s = Unset;
             if (state_.compare_exchange_strong(s, Running, std::memory_order_acq_rel)) break;
-            if (s == Known) return Ref::borrow(sig_);
+            if (s == Known) return sig_;
             if (s == Unavailable) return Ref();
             // Re-entered from our own computation (the callable's signature
             // machinery calls this curry): nothing to wait for.
@@ -67,7 +66,7 @@ private:
         {
             std::lock_guard lock(slot_mutex);
             owner_.store(std::thread::id(), std::memory_order_relaxed);
-            if (out.value && *out.value) sig_ = Ref(*out.value).release();
+            if (out.value && *out.value) sig_ = *out.value;
             state_.store(out.value ? (*out.value ? Known : Unavailable) : Unset, std::memory_order_release);
         }
         slot_changed.notify_all();
@@ -90,7 +89,7 @@ private:
     }
 
     std::atomic<unsigned char> state_{Unset};
-    PyObject* sig_ = nullptr;  // owned; written once before the state becomes Known
+    Ref sig_;  // written once, before the state becomes Known
     std::atomic<std::thread::id> owner_{};
 };
 
