@@ -74,6 +74,18 @@ def test_first_failure_stops_the_chain():
         q.compose(str, len)(5, 6)
 
 
+def test_runaway_recursion_through_a_chain_is_a_recursion_error():
+    def again(x):
+        return chain(x)
+
+    chain = q.compose(abs, again)
+    with pytest.raises(RecursionError):
+        chain(1)
+    with pytest.raises(RecursionError):
+        q.pipe(1, lambda x: q.pipe(x, again))
+    chain = None  # the chain takes no part in cycle collection: break the cycle
+
+
 def test_pipe_and_threading_without_steps_return_the_value_itself():
     marker = object()
     assert q.pipe(marker) is marker

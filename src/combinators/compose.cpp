@@ -24,6 +24,8 @@ Result<Ref> compose_call(ComposeState& c, PyObject* const* args, std::size_t nar
     if (n == 0) return Error::type_error("compose of nothing");
     // The first function takes the call as it came; the rest one value each.
     // Raw pointers in this loop: it is the whole cost of a call.
+    ChainGuard guard;
+    if (!guard.entered()) return Error::fetch();
     PyObject* first = PyTuple_GET_ITEM(funcs, 0);
     Ref value = Ref::steal((PyVectorcall_NARGS(nargsf) == 1 && !kwnames)
                                ? call_one_raw(first, args[0])
@@ -59,6 +61,8 @@ Result<Ref> compose_left_body(Args& a) {
 }
 
 Result<Ref> pipe_walk(PyObject* data, PyObject* const* funcs, Py_ssize_t n) {
+    ChainGuard guard;
+    if (!guard.entered()) return Error::fetch();
     Ref value = Ref::borrow(data);
     for (Py_ssize_t i = 0; value && i < n; ++i) value = Ref::steal(call_one_raw(funcs[i], value.get()));
     if (!value) return Error::fetch();
@@ -93,6 +97,8 @@ Result<Ref> thread_tuple_form(PyObject* form, PyObject* value, bool last) {
 }
 
 Result<Ref> thread(Args& a, bool last) {
+    ChainGuard guard;
+    if (!guard.entered()) return Error::fetch();
     PyObject* forms = a.rest.get();
     Ref value = Ref::borrow(a[0]);
     for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(forms); i < n; ++i) {
