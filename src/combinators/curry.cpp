@@ -53,7 +53,7 @@ private:
             if (s == Unavailable) return Ref();
             // Re-entered from our own computation (the callable's signature
             // machinery calls this curry): nothing to wait for.
-            if (owner_.load(std::memory_order_relaxed) == std::this_thread::get_id()) return compute(func).value;
+            if (owner_.load(std::memory_order_relaxed) == std::this_thread::get_id()) return compute(func);
             PyThreadState* ts = PyEval_SaveThread();
             {
                 std::unique_lock lock(slot_mutex);
@@ -62,30 +62,30 @@ private:
             PyEval_RestoreThread(ts);
         }
         owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
-        Outcome out = compute(func);
+        // Waiters must be released on every way out, a native fault included.
+        Result<Ref> out = Error::panic("signature computation failed");
+        try {
+            out = compute(func);
+        } catch (...) {
+        }
         {
             std::lock_guard lock(slot_mutex);
             owner_.store(std::thread::id(), std::memory_order_relaxed);
-            if (out.value && *out.value) sig_ = *out.value;
-            state_.store(out.value ? (*out.value ? Known : Unavailable) : Unset, std::memory_order_release);
+            if (out && *out) sig_ = *out;
+            state_.store(out ? (*out ? Known : Unavailable) : Unset, std::memory_order_release);
         }
         slot_changed.notify_all();
-        return std::move(out.value);
+        return out;
     }
 
-    struct Outcome {
-        Result<Ref> value;
-    };
-
     // inspect.signature(func); ValueError and TypeError mean "no signature".
-    static Outcome compute(PyObject* func) {
-        Result<PyObject*> fn = inspect_signature.get();
-        if (!fn) return {std::move(fn).error()};
-        Result<Ref> sig = call(*fn, func);
-        if (sig) return {std::move(sig)};
+    static Result<Ref> compute(PyObject* func) {
+        QB_TRY(PyObject * fn, inspect_signature.get());
+        Result<Ref> sig = call(fn, func);
+        if (sig) return sig;
         Error e = std::move(sig).error();
-        if (!e.is_panic() && (e.matches(PyExc_ValueError) || e.matches(PyExc_TypeError))) return {Ref()};
-        return {std::move(e)};
+        if (!e.is_panic() && (e.matches(PyExc_ValueError) || e.matches(PyExc_TypeError))) return Ref();
+        return e;
     }
 
     std::atomic<unsigned char> state_{Unset};
