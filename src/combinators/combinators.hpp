@@ -1,0 +1,136 @@
+// Shared pieces of the callable classes (curry, Compose, Complement, Juxt,
+// Excepts, Memoize) and the few cross-file entry points of the family.
+#pragma once
+
+#include "utils/binding.hpp"
+#include "utils/types.hpp"
+
+#include <cstddef>
+#include <type_traits>
+#include <vector>
+
+namespace quibra {
+
+// ---- callable classes ----------------------------------------------------------
+
+// Every callable class keeps its vectorcall entry as the first member of its
+// state, so the interpreter finds it at a fixed offset from the object and
+// calls the native code without building an argument tuple.
+template <class T>
+Py_ssize_t vectorcall_offset() noexcept {
+    static_assert(std::is_standard_layout_v<T> && std::is_standard_layout_v<Native<T>>,
+                  "the vectorcall slot must sit at a computable offset");
+    static_assert(std::is_same_v<decltype(T::vc), vectorcallfunc>);
+    return static_cast<Py_ssize_t>(offsetof(Native<T>, state) + offsetof(T, vc));
+}
+
+// The type spec of a callable class. Calls with a tuple and a dict go through
+// the interpreter's adapter to the same vectorcall entry (the interpreter
+// itself prefers vectorcall even for f(*args, **kwargs)). No descriptor slot:
+// an instance stored on a class is returned unbound. `tp_new` nullptr makes
+// the class non-instantiable from Python; `doc` nullptr leaves no docstring.
+template <class T>
+PyType_Spec* callable_spec(const char* qualified_name, const char* doc = nullptr, void* tp_new = nullptr) {
+    static PyMemberDef members[] = {
+        {"__vectorcalloffset__", Py_T_PYSSIZET, vectorcall_offset<T>(), Py_READONLY, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
+    };
+    static PyType_Slot slots[6] = {};
+    int n = 0;
+    slots[n++] = {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<T>)};
+    slots[n++] = {Py_tp_call, reinterpret_cast<void*>(&PyVectorcall_Call)};
+    slots[n++] = {Py_tp_members, members};
+    if (tp_new) slots[n++] = {Py_tp_new, tp_new};
+    if (doc) slots[n++] = {Py_tp_doc, const_cast<char*>(doc)};
+    slots[n] = {0, nullptr};
+    constexpr auto vectorcall_flag = static_cast<unsigned>(Py_TPFLAGS_HAVE_VECTORCALL);
+    static PyType_Spec spec = {qualified_name, native_size<T>(), 0,
+                               (tp_new ? kTypeFlags : kNoConstructorFlags) | vectorcall_flag, slots};
+    return &spec;
+}
+
+// The vectorcall entry of a callable class: runs Body(state, args...) under
+// the boundary's error translation.
+template <class T, Result<Ref> (*Body)(T&, PyObject* const*, std::size_t, PyObject*)>
+PyObject* vectorcall_entry(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+    return guarded([&] { return Body(state_of<T>(self), args, nargsf, kwnames); });
+}
+
+// ---- calling back --------------------------------------------------------------------
+
+// One recursion-depth check for a whole chain of calls made one after the
+// other at the same native stack depth (compose, pipe, threading), instead
+// of one per step.
+class ChainGuard {
+public:
+    ChainGuard() noexcept : entered_(Py_EnterRecursiveCall(" while calling a Python object") == 0) {}
+    ~ChainGuard() {
+        if (entered_) Py_LeaveRecursiveCall();
+    }
+    ChainGuard(const ChainGuard&) = delete;
+    ChainGuard& operator=(const ChainGuard&) = delete;
+    // False with RecursionError set when the stack is already too deep.
+    bool entered() const noexcept { return entered_; }
+
+private:
+    bool entered_;
+};
+
+// f(arg), for use under a ChainGuard: a new reference, or nullptr with the
+// error set. A builtin function taking exactly one object is entered
+// directly, as the interpreter's own specialised call does, which spares the
+// generic dispatch in chains of small builtins; the guard has already made
+// the stack check that dispatch would make. Everything else goes through
+// vectorcall.
+inline PyObject* call_one_raw(PyObject* f, PyObject* arg) {
+    constexpr int kConvention = METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
+    if (PyCFunction_CheckExact(f) && (PyCFunction_GET_FLAGS(f) & kConvention) == METH_O)
+        return PyCFunction_GET_FUNCTION(f)(PyCFunction_GET_SELF(f), arg);
+    PyObject* argv[] = {nullptr, arg};
+    return PyObject_Vectorcall(f, argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+}
+
+inline Result<Ref> call_one(PyObject* f, PyObject* arg) { return checked(call_one_raw(f, arg)); }
+
+// ---- vectorcall arguments -----------------------------------------------------------
+
+inline Py_ssize_t keyword_count(PyObject* kwnames) noexcept {
+    return kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+}
+
+// The positional part of a vectorcall as a new tuple.
+Result<Ref> positional_tuple(PyObject* const* args, Py_ssize_t nargs);
+// Stores the keyword part of a vectorcall into `dict` (later names win).
+Status store_keywords(PyObject* dict, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// Positional arguments assembled for one vectorcall, with the spare slot in
+// front that PY_VECTORCALL_ARGUMENTS_OFFSET allows the callee to use. Small
+// counts stay on the stack.
+class ArgVector {
+public:
+    explicit ArgVector(std::size_t n) : n_(n) {
+        if (n + 1 > kInline) heap_.resize(n + 1);
+    }
+    PyObject*& operator[](std::size_t i) noexcept { return data()[i + 1]; }
+    Result<Ref> call(PyObject* f) {
+        return checked(PyObject_Vectorcall(f, data() + 1, n_ | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    }
+
+private:
+    static constexpr std::size_t kInline = 9;
+    PyObject** data() noexcept { return heap_.empty() ? inline_ : heap_.data(); }
+    std::size_t n_;
+    PyObject* inline_[kInline] = {};
+    std::vector<PyObject*> heap_;
+};
+
+// ---- cross-file entry points -------------------------------------------------------
+
+// A new curry around func with its bound arguments (a tuple and a dict the
+// new instance owns alone); its signature is computed on first call.
+Result<Ref> make_curry(Ref func, Ref args, Ref kwargs);
+
+// A new builtin `identity` function object bound to `module`.
+Result<Ref> make_identity(PyObject* module);
+
+}  // namespace quibra

@@ -1,0 +1,132 @@
+// Chaining callables: compose / compose_left build a reusable Compose;
+// pipe, thread_first and thread_last run a chain once.
+#include "combinators/combinators.hpp"
+#include "utils/registry.hpp"
+
+namespace quibra {
+
+namespace {
+
+PyObject* compose_vectorcall(PyObject*, PyObject* const*, std::size_t, PyObject*) noexcept;
+
+struct ComposeState {
+    vectorcallfunc vc = &compose_vectorcall;
+    Ref funcs;  // tuple in call order: the first element is called first
+
+    explicit ComposeState(Ref f) noexcept : funcs(std::move(f)) {}
+};
+
+TypeCell compose_type("Compose", [] { return callable_spec<ComposeState>("quibra._quibra.Compose"); });
+
+Result<Ref> compose_call(ComposeState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    PyObject* funcs = c.funcs.get();
+    Py_ssize_t n = PyTuple_GET_SIZE(funcs);
+    if (n == 0) return Error::type_error("compose of nothing");
+    // The first function takes the call as it came; the rest one value each.
+    // Raw pointers in this loop: it is the whole cost of a call.
+    ChainGuard guard;
+    if (!guard.entered()) return Error::fetch();
+    PyObject* first = PyTuple_GET_ITEM(funcs, 0);
+    Ref value = Ref::steal((PyVectorcall_NARGS(nargsf) == 1 && !kwnames)
+                               ? call_one_raw(first, args[0])
+                               : PyObject_Vectorcall(first, args, nargsf, kwnames));
+    for (Py_ssize_t i = 1; value && i < n; ++i) value = Ref::steal(call_one_raw(PyTuple_GET_ITEM(funcs, i), value.get()));
+    if (!value) return Error::fetch();
+    return value;
+}
+
+PyObject* compose_vectorcall(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+    return vectorcall_entry<ComposeState, compose_call>(self, args, nargsf, kwnames);
+}
+
+Result<Ref> make_compose(Ref funcs) {
+    QB_TRY(PyTypeObject * type, compose_type.get());
+    return make_native<ComposeState>(type, std::move(funcs));
+}
+
+Result<Ref> compose_body(Args& a) {
+    PyObject* funcs = a.rest.get();
+    Py_ssize_t n = PyTuple_GET_SIZE(funcs);
+    if (n == 0) return make_identity(a.self);
+    // Reversed once here so that every call walks front to back.
+    QB_TRY(Ref order, new_tuple(n));
+    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(order.get(), i, Py_NewRef(PyTuple_GET_ITEM(funcs, n - 1 - i)));
+    return make_compose(std::move(order));
+}
+
+Result<Ref> compose_left_body(Args& a) {
+    if (PyTuple_GET_SIZE(a.rest.get()) == 0) return make_identity(a.self);
+    // The binding made this tuple for this call alone, so it can be kept.
+    return make_compose(a.rest);
+}
+
+Result<Ref> pipe_walk(PyObject* data, PyObject* const* funcs, Py_ssize_t n) {
+    ChainGuard guard;
+    if (!guard.entered()) return Error::fetch();
+    Ref value = Ref::borrow(data);
+    for (Py_ssize_t i = 0; value && i < n; ++i) value = Ref::steal(call_one_raw(funcs[i], value.get()));
+    if (!value) return Error::fetch();
+    return value;
+}
+
+Result<Ref> pipe_body(Args& a) {
+    return pipe_walk(a[0], &PyTuple_GET_ITEM(a.rest.get(), 0), PyTuple_GET_SIZE(a.rest.get()));
+}
+
+// pipe is called in hot loops: a purely positional call walks the caller's
+// argument array instead of collecting the functions into a tuple first.
+// Anything else takes the general binding (and its messages).
+PyObject* pipe_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (kwnames || nargs < 1) return fast_entry<"pipe", "data, *funcs", pipe_body>(self, args, nargsf, kwnames);
+    return guarded([&] { return pipe_walk(args[0], args + 1, nargs - 1); });
+}
+
+// One step of threading through a (callable, extra...) tuple form: the value
+// goes first or last among the arguments.
+Result<Ref> thread_tuple_form(PyObject* form, PyObject* value, bool last) {
+    PyObject* fn = PyTuple_GetItem(form, 0);  // IndexError for an empty form
+    if (!fn) return Error::fetch();
+    auto extra = static_cast<std::size_t>(PyTuple_GET_SIZE(form) - 1);
+    ArgVector argv(extra + 1);
+    std::size_t first_extra = last ? 0 : 1;
+    for (std::size_t i = 0; i < extra; ++i)
+        argv[first_extra + i] = PyTuple_GET_ITEM(form, static_cast<Py_ssize_t>(i + 1));
+    argv[last ? extra : 0] = value;
+    return argv.call(fn);
+}
+
+Result<Ref> thread(Args& a, bool last) {
+    ChainGuard guard;
+    if (!guard.entered()) return Error::fetch();
+    PyObject* forms = a.rest.get();
+    Ref value = Ref::borrow(a[0]);
+    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(forms); i < n; ++i) {
+        PyObject* form = PyTuple_GET_ITEM(forms, i);
+        if (PyTuple_Check(form)) {
+            QB_TRY(value, thread_tuple_form(form, value.get(), last));
+        } else {
+            QB_TRY(value, call_one(form, value.get()));
+        }
+    }
+    return value;
+}
+
+Result<Ref> thread_first_body(Args& a) { return thread(a, false); }
+Result<Ref> thread_last_body(Args& a) { return thread(a, true); }
+
+PyMethodDef functions[] = {
+    PyMethodDef{"pipe", as_cfunction(&pipe_entry), METH_FASTCALL | METH_KEYWORDS,
+                SignatureDoc<"pipe", "data, *funcs">::c_str()},
+    QB_FUNCTION("compose", "*funcs", compose_body),
+    QB_FUNCTION("compose_left", "*funcs", compose_left_body),
+    QB_FUNCTION("thread_first", "val, *forms", thread_first_body),
+    QB_FUNCTION("thread_last", "val, *forms", thread_last_body),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions);
+
+}  // namespace
+
+}  // namespace quibra

@@ -1,0 +1,162 @@
+// Small adapters over callables: identity, apply, do, complement, juxt,
+// excepts and flip (exported wrapped in a curry).
+#include "combinators/combinators.hpp"
+#include "utils/registry.hpp"
+
+namespace quibra {
+
+namespace {
+
+// ---- Complement ---------------------------------------------------------------------
+
+PyObject* complement_vectorcall(PyObject*, PyObject* const*, std::size_t, PyObject*) noexcept;
+
+struct ComplementState {
+    vectorcallfunc vc = &complement_vectorcall;
+    Ref func;
+
+    explicit ComplementState(Ref f) noexcept : func(std::move(f)) {}
+};
+
+TypeCell complement_type("Complement", [] { return callable_spec<ComplementState>("quibra._quibra.Complement"); });
+
+Result<Ref> complement_call(ComplementState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    QB_TRY(Ref r, checked(PyObject_Vectorcall(c.func.get(), args, nargsf, kwnames)));
+    QB_TRY(bool truth, is_true(r.get()));
+    return bool_ref(!truth);
+}
+
+PyObject* complement_vectorcall(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+    return vectorcall_entry<ComplementState, complement_call>(self, args, nargsf, kwnames);
+}
+
+// ---- Juxt ------------------------------------------------------------------------------
+
+PyObject* juxt_vectorcall(PyObject*, PyObject* const*, std::size_t, PyObject*) noexcept;
+
+struct JuxtState {
+    vectorcallfunc vc = &juxt_vectorcall;
+    Ref funcs;  // tuple, possibly empty
+
+    explicit JuxtState(Ref f) noexcept : funcs(std::move(f)) {}
+};
+
+TypeCell juxt_type("Juxt", [] { return callable_spec<JuxtState>("quibra._quibra.Juxt"); });
+
+Result<Ref> juxt_call(JuxtState& j, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    PyObject* funcs = j.funcs.get();
+    Py_ssize_t n = PyTuple_GET_SIZE(funcs);
+    QB_TRY(Ref out, new_tuple(n));
+    // Every function sees the same argument array; a callee that borrows the
+    // spare slot in front restores it before returning.
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        QB_TRY(Ref r, checked(PyObject_Vectorcall(PyTuple_GET_ITEM(funcs, i), args, nargsf, kwnames)));
+        PyTuple_SET_ITEM(out.get(), i, r.release());
+    }
+    return out;
+}
+
+PyObject* juxt_vectorcall(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+    return vectorcall_entry<JuxtState, juxt_call>(self, args, nargsf, kwnames);
+}
+
+// ---- Excepts ---------------------------------------------------------------------------
+
+PyObject* excepts_vectorcall(PyObject*, PyObject* const*, std::size_t, PyObject*) noexcept;
+
+struct ExceptsState {
+    vectorcallfunc vc = &excepts_vectorcall;
+    Ref exc;      // a class, a tuple of classes, or anything else
+    Ref func;
+    Ref handler;  // empty: matching exceptions become None
+
+    ExceptsState(Ref e, Ref f, Ref h) noexcept : exc(std::move(e)), func(std::move(f)), handler(std::move(h)) {}
+};
+
+TypeCell excepts_type("Excepts", [] { return callable_spec<ExceptsState>("quibra._quibra.Excepts"); });
+
+Result<Ref> excepts_call(ExceptsState& x, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    PyObject* r = PyObject_Vectorcall(x.func.get(), args, nargsf, kwnames);
+    if (r) return Ref::steal(r);
+    Error e = Error::fetch();
+    // An internal fault of a nested module call is never a value.
+    if (e.is_panic() || !e.matches(x.exc.get())) return e;
+    if (!x.handler) return none_ref();
+    Ref instance = e.exception();
+    if (!instance) return Error::fetch();
+    return call(x.handler.get(), instance.get());
+}
+
+PyObject* excepts_vectorcall(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+    return vectorcall_entry<ExceptsState, excepts_call>(self, args, nargsf, kwnames);
+}
+
+// ---- module functions ---------------------------------------------------------------------
+
+Result<Ref> identity_body(Args& a) { return Ref::borrow(a[0]); }
+
+Result<Ref> apply_body(Args& a) {
+    PyObject* kwargs = PyDict_GET_SIZE(a.kwargs.get()) ? a.kwargs.get() : nullptr;
+    return checked(PyObject_Call(a[0], a.rest.get(), kwargs));
+}
+
+Result<Ref> do_body(Args& a) {
+    QB_TRY(Ref ignored, call(a[0], a[1]));
+    return Ref::borrow(a[1]);
+}
+
+Result<Ref> complement_body(Args& a) {
+    QB_TRY(PyTypeObject * type, complement_type.get());
+    return make_native<ComplementState>(type, Ref::borrow(a[0]));
+}
+
+Result<Ref> juxt_body(Args& a) {
+    Ref funcs = a.rest;
+    // A single non-callable argument is the collection of functions itself.
+    if (PyTuple_GET_SIZE(funcs.get()) == 1 && !PyCallable_Check(PyTuple_GET_ITEM(funcs.get(), 0))) {
+        QB_TRY(funcs, checked(PySequence_Tuple(PyTuple_GET_ITEM(a.rest.get(), 0))));
+    }
+    QB_TRY(PyTypeObject * type, juxt_type.get());
+    return make_native<JuxtState>(type, std::move(funcs));
+}
+
+Result<Ref> excepts_body(Args& a) {
+    QB_TRY(PyTypeObject * type, excepts_type.get());
+    return make_native<ExceptsState>(type, Ref::borrow(a[0]), Ref::borrow(a[1]), Ref::borrow(a[2]));
+}
+
+Result<Ref> flip_body(Args& a) { return call(a[0], a[2], a[1]); }
+
+PyMethodDef functions[] = {
+    QB_FUNCTION("identity", "x", identity_body),
+    QB_FUNCTION_VARARGS("apply", "func, *args, **kwargs", apply_body),
+    QB_FUNCTION("do", "func, x", do_body),
+    QB_FUNCTION("complement", "func", complement_body),
+    QB_FUNCTION("juxt", "*funcs", juxt_body),
+    QB_FUNCTION("excepts", "exc, func, handler=None", excepts_body),
+    QB_METHODS_END,
+};
+
+// Not a namespace function: the module exports it only inside a curry.
+PyMethodDef flip_def = QB_FUNCTION("flip", "func, a, b", flip_body);
+
+// A builtin function object bound to the module, as the execution step makes them.
+Result<Ref> module_function(PyMethodDef* def, PyObject* module) {
+    QB_TRY(Ref name, checked(PyModule_GetNameObject(module)));
+    return checked(PyCFunction_NewEx(def, module, name.get()));
+}
+
+Result<Ref> make_flip(PyObject* module) {
+    QB_TRY(Ref fn, module_function(&flip_def, module));
+    QB_TRY(Ref no_args, new_tuple(0));
+    QB_TRY(Ref no_kwargs, new_dict());
+    return make_curry(std::move(fn), std::move(no_args), std::move(no_kwargs));
+}
+
+Registrar registrar(functions, {}, {{"flip", make_flip}});
+
+}  // namespace
+
+Result<Ref> make_identity(PyObject* module) { return module_function(&functions[0], module); }
+
+}  // namespace quibra

@@ -1,0 +1,177 @@
+// memoize: caches results in a dict keyed by the call's arguments. The key's
+// shape is chosen once, from the wrapped callable's signature, so a unary
+// function is keyed by its argument itself with no tuple per call.
+#include "combinators/combinators.hpp"
+#include "utils/registry.hpp"
+
+namespace quibra {
+
+namespace {
+
+PyObject* memoize_vectorcall(PyObject*, PyObject* const*, std::size_t, PyObject*) noexcept;
+
+struct MemoizeState {
+    vectorcallfunc vc = &memoize_vectorcall;
+    Ref key;    // empty: keys follow the signature rules
+    Ref func;
+    Ref cache;  // a dict, possibly the caller's own
+    bool unary;
+    bool keywords;
+
+    MemoizeState(Ref k, Ref f, Ref c, bool u, bool kw) noexcept
+        : key(std::move(k)), func(std::move(f)), cache(std::move(c)), unary(u), keywords(kw) {}
+};
+
+TypeCell memoize_type("Memoize", [] { return callable_spec<MemoizeState>("quibra._quibra.Memoize"); });
+
+struct Shape {
+    bool unary = false;
+    bool keywords = true;  // what an unreadable signature gets
+};
+
+Result<bool> equals(PyObject* a, PyObject* b) {
+    int r = PyObject_RichCompareBool(a, b, Py_EQ);
+    if (r < 0) return Error::fetch();
+    return r == 1;
+}
+
+Result<Ref> attr(PyObject* o, const char* name) { return checked(PyObject_GetAttrString(o, name)); }
+
+// Counts required positional parameters and notes *args and anything that
+// may come by keyword.
+Result<Shape> analyse(PyObject* func) {
+    QB_TRY(Ref inspect, checked(PyImport_ImportModule("inspect")));
+    QB_TRY(Ref signature, attr(inspect.get(), "signature"));
+    QB_TRY(Ref sig, call(signature.get(), func));
+    QB_TRY(Ref param, attr(inspect.get(), "Parameter"));
+    QB_TRY(Ref empty, attr(param.get(), "empty"));
+    QB_TRY(Ref keyword_only, attr(param.get(), "KEYWORD_ONLY"));
+    QB_TRY(Ref var_keyword, attr(param.get(), "VAR_KEYWORD"));
+    QB_TRY(Ref var_positional, attr(param.get(), "VAR_POSITIONAL"));
+    QB_TRY(Ref positional_only, attr(param.get(), "POSITIONAL_ONLY"));
+    QB_TRY(Ref positional_or_keyword, attr(param.get(), "POSITIONAL_OR_KEYWORD"));
+
+    QB_TRY(Ref params, attr(sig.get(), "parameters"));
+    QB_TRY(Ref values, checked(PyObject_CallMethod(params.get(), "values", nullptr)));
+    QB_TRY(Ref it, get_iter(values.get()));
+    bool varargs = false, keywords = false;
+    long required = 0;
+    for (;;) {
+        QB_TRY(Ref p, next_item(it.get()));
+        if (!p) break;
+        QB_TRY(Ref kind, attr(p.get(), "kind"));
+        QB_TRY(Ref dflt, attr(p.get(), "default"));
+        QB_TRY(bool is_varargs, equals(kind.get(), var_positional.get()));
+        varargs = varargs || is_varargs;
+        if (dflt.get() != empty.get()) {
+            keywords = true;
+            continue;
+        }
+        QB_TRY(bool kw_only, equals(kind.get(), keyword_only.get()));
+        QB_TRY(bool var_kw, equals(kind.get(), var_keyword.get()));
+        if (kw_only || var_kw) keywords = true;
+        QB_TRY(bool pos_only, equals(kind.get(), positional_only.get()));
+        QB_TRY(bool pos_or_kw, equals(kind.get(), positional_or_keyword.get()));
+        if (pos_only || pos_or_kw) ++required;
+    }
+    return Shape{required == 1 && !varargs && !keywords, keywords};
+}
+
+// frozenset(iter(list(kwargs.items()))), with frozenset looked up per call.
+Result<Ref> keyword_set(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    QB_TRY(Ref frozenset, import_attr("builtins", "frozenset"));
+    QB_TRY(Ref kwargs, new_dict());
+    QB_CHECK(store_keywords(kwargs.get(), args, nargs, kwnames));
+    QB_TRY(Ref items, checked(PyDict_Items(kwargs.get())));
+    QB_TRY(Ref it, get_iter(items.get()));
+    return call(frozenset.get(), it.get());
+}
+
+Result<Ref> pair(Ref first, Ref second) {
+    QB_TRY(Ref t, new_tuple(2));
+    PyTuple_SET_ITEM(t.get(), 0, first.release());
+    PyTuple_SET_ITEM(t.get(), 1, second.release());
+    return t;
+}
+
+Result<Ref> cache_key(MemoizeState& m, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Py_ssize_t nkw = keyword_count(kwnames);
+    if (m.key) {
+        QB_TRY(Ref positional, positional_tuple(args, nargs));
+        Ref kwargs = none_ref();
+        if (nkw) {
+            QB_TRY(kwargs, new_dict());
+            QB_CHECK(store_keywords(kwargs.get(), args, nargs, kwnames));
+        }
+        return call(m.key.get(), positional.get(), kwargs.get());
+    }
+    if (m.unary && nargs == 1 && nkw == 0) return Ref::borrow(args[0]);
+    if (m.keywords) {
+        Ref first = none_ref(), second = none_ref();
+        if (nargs) {
+            QB_TRY(first, positional_tuple(args, nargs));
+        }
+        if (nkw) {
+            QB_TRY(second, keyword_set(args, nargs, kwnames));
+        }
+        return pair(std::move(first), std::move(second));
+    }
+    QB_TRY(Ref positional, positional_tuple(args, nargs));
+    if (nkw == 0) return positional;
+    QB_TRY(Ref kwset, keyword_set(args, nargs, kwnames));
+    return pair(std::move(positional), std::move(kwset));
+}
+
+// No lock spans lookup, call and store: a concurrent or re-entrant miss on
+// the same key calls func again and the later store wins. Failures are never
+// stored.
+Result<Ref> memoize_call(MemoizeState& m, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    QB_TRY(Ref key, cache_key(m, args, nargs, kwnames));
+    PyObject* hit;
+    int found = PyDict_GetItemRef(m.cache.get(), key.get(), &hit);
+    if (found < 0) return Error::fetch();
+    if (found) return Ref::steal(hit);
+    QB_TRY(Ref result, checked(PyObject_Vectorcall(m.func.get(), args, nargsf, kwnames)));
+    QB_CHECK(checked_status(PyDict_SetItem(m.cache.get(), key.get(), result.get())));
+    return result;
+}
+
+PyObject* memoize_vectorcall(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+    auto& m = state_of<MemoizeState>(self);
+    // The hit of a unary function, the common case, skips the general path.
+    if (m.unary && !m.key && PyVectorcall_NARGS(nargsf) == 1 && keyword_count(kwnames) == 0) {
+        PyObject* hit;
+        if (PyDict_GetItemRef(m.cache.get(), args[0], &hit) > 0) return hit;
+        if (PyErr_Occurred()) return nullptr;
+    }
+    return vectorcall_entry<MemoizeState, memoize_call>(self, args, nargsf, kwnames);
+}
+
+Result<Ref> memoize_body(Args& a) {
+    Ref cache;
+    if (a[1]) {
+        if (!PyDict_Check(a[1])) return a.note(type_check_error(a[1], "dict"), 1);
+        cache = Ref::borrow(a[1]);
+    } else {
+        QB_TRY(cache, new_dict());
+    }
+    // An unreadable signature only makes keys less compact; it never stops
+    // the wrapper from being made.
+    Shape shape;
+    if (Result<Shape> s = analyse(a[0])) shape = *s;
+    QB_TRY(PyTypeObject * type, memoize_type.get());
+    return make_native<MemoizeState>(type, Ref::borrow(a[2]), Ref::borrow(a[0]), std::move(cache), shape.unary,
+                                     shape.keywords);
+}
+
+PyMethodDef functions[] = {
+    QB_FUNCTION("memoize", "func, cache=None, key=None", memoize_body),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions);
+
+}  // namespace
+
+}  // namespace quibra
