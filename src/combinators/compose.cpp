@@ -45,19 +45,18 @@ Result<Ref> make_compose(Ref funcs) {
 }
 
 Result<Ref> compose_body(Args& a) {
-    PyObject* funcs = a.rest.get();
-    Py_ssize_t n = PyTuple_GET_SIZE(funcs);
+    Py_ssize_t n = a.rest_count;
     if (n == 0) return make_identity(a.self);
     // Reversed once here so that every call walks front to back.
     QB_TRY(Ref order, new_tuple(n));
-    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(order.get(), i, Py_NewRef(PyTuple_GET_ITEM(funcs, n - 1 - i)));
+    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(order.get(), i, Py_NewRef(a.rest_items[n - 1 - i]));
     return make_compose(std::move(order));
 }
 
 Result<Ref> compose_left_body(Args& a) {
-    if (PyTuple_GET_SIZE(a.rest.get()) == 0) return make_identity(a.self);
-    // The binding made this tuple for this call alone, so it can be kept.
-    return make_compose(a.rest);
+    if (a.rest_count == 0) return make_identity(a.self);
+    QB_TRY(Ref funcs, a.rest_tuple());
+    return make_compose(std::move(funcs));
 }
 
 Result<Ref> pipe_walk(PyObject* data, PyObject* const* funcs, Py_ssize_t n) {
@@ -70,16 +69,7 @@ Result<Ref> pipe_walk(PyObject* data, PyObject* const* funcs, Py_ssize_t n) {
 }
 
 Result<Ref> pipe_body(Args& a) {
-    return pipe_walk(a[0], &PyTuple_GET_ITEM(a.rest.get(), 0), PyTuple_GET_SIZE(a.rest.get()));
-}
-
-// pipe is called in hot loops: a purely positional call walks the caller's
-// argument array instead of collecting the functions into a tuple first.
-// Anything else takes the general binding (and its messages).
-PyObject* pipe_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
-    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    if (kwnames || nargs < 1) return fast_entry<"pipe", "data, *funcs", pipe_body>(self, args, nargsf, kwnames);
-    return guarded([&] { return pipe_walk(args[0], args + 1, nargs - 1); });
+    return pipe_walk(a[0], a.rest_items, a.rest_count);
 }
 
 // One step of threading through a (callable, extra...) tuple form: the value
@@ -99,10 +89,9 @@ Result<Ref> thread_tuple_form(PyObject* form, PyObject* value, bool last) {
 Result<Ref> thread(Args& a, bool last) {
     ChainGuard guard;
     if (!guard.entered()) return Error::fetch();
-    PyObject* forms = a.rest.get();
     Ref value = Ref::borrow(a[0]);
-    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(forms); i < n; ++i) {
-        PyObject* form = PyTuple_GET_ITEM(forms, i);
+    for (Py_ssize_t i = 0; i < a.rest_count; ++i) {
+        PyObject* form = a.rest_items[i];
         if (PyTuple_Check(form)) {
             QB_TRY(value, thread_tuple_form(form, value.get(), last));
         } else {
@@ -116,8 +105,7 @@ Result<Ref> thread_first_body(Args& a) { return thread(a, false); }
 Result<Ref> thread_last_body(Args& a) { return thread(a, true); }
 
 PyMethodDef functions[] = {
-    PyMethodDef{"pipe", as_cfunction(&pipe_entry), METH_FASTCALL | METH_KEYWORDS,
-                SignatureDoc<"pipe", "data, *funcs">::c_str()},
+    QB_FUNCTION("pipe", "data, *funcs", pipe_body),
     QB_FUNCTION("compose", "*funcs", compose_body),
     QB_FUNCTION("compose_left", "*funcs", compose_left_body),
     QB_FUNCTION("thread_first", "val, *forms", thread_first_body),

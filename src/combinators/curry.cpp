@@ -115,7 +115,8 @@ TypeCell curry_type("curry", [] {
 });
 
 Result<Ref> curry_new(Args& a) {
-    return make_native<CurryState>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a[0]), a.rest, a.kwargs);
+    QB_TRY(Ref args, a.rest_tuple());
+    return make_native<CurryState>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a[0]), std::move(args), a.kwargs);
 }
 
 PyObject* interned(const char* text) {

@@ -97,7 +97,7 @@ Result<Ref> identity_body(Args& a) { return Ref::borrow(a[0]); }
 
 Result<Ref> apply_body(Args& a) {
     PyObject* kwargs = PyDict_GET_SIZE(a.kwargs.get()) ? a.kwargs.get() : nullptr;
-    return checked(PyObject_Call(a[0], a.rest.get(), kwargs));
+    return checked(PyObject_VectorcallDict(a[0], a.rest_items, static_cast<std::size_t>(a.rest_count), kwargs));
 }
 
 Result<Ref> do_body(Args& a) {
@@ -111,11 +111,9 @@ Result<Ref> complement_body(Args& a) {
 }
 
 Result<Ref> juxt_body(Args& a) {
-    Ref funcs = a.rest;
     // A single non-callable argument is the collection of functions itself.
-    if (PyTuple_GET_SIZE(funcs.get()) == 1 && !PyCallable_Check(PyTuple_GET_ITEM(funcs.get(), 0))) {
-        QB_TRY(funcs, checked(PySequence_Tuple(PyTuple_GET_ITEM(a.rest.get(), 0))));
-    }
+    bool collection = a.rest_count == 1 && !PyCallable_Check(a.rest_items[0]);
+    QB_TRY(Ref funcs, collection ? checked(PySequence_Tuple(a.rest_items[0])) : a.rest_tuple());
     QB_TRY(PyTypeObject * type, juxt_type.get());
     return make_native<JuxtState>(type, std::move(funcs));
 }

@@ -27,14 +27,14 @@ Error not_iterable(PyObject* o) {
 }
 
 Result<Ref> merge_body(Args& a) {
-    PyObject* dicts = a.rest.get();
     PyObject* factory = a[0];
     if (!factory) {
-        QB_TRY(Ref out, merge_exact(&PyTuple_GET_ITEM(dicts, 0), PyTuple_GET_SIZE(dicts)));
+        QB_TRY(Ref out, merge_exact(a.rest_items, a.rest_count));
         if (out) return out;
     }
     QB_TRY(Ref result, make_container(factory));
-    QB_TRY(Ref maps, mapping_list(dicts));
+    QB_TRY(Ref dicts, a.rest_tuple());
+    QB_TRY(Ref maps, mapping_list(dicts.get()));
     // The list is ours or the immutable *dicts tuple: its items stay put.
     Py_ssize_t n = PySequence_Fast_GET_SIZE(maps.get());
     PyObject** items = PySequence_Fast_ITEMS(maps.get());
@@ -68,7 +68,8 @@ Result<Ref> collect_values(PyObject* maps) {
 
 Result<Ref> merge_with_body(Args& a) {
     PyObject* func = a[0];
-    QB_TRY(Ref maps, mapping_list(a.rest.get()));
+    QB_TRY(Ref dicts, a.rest_tuple());
+    QB_TRY(Ref maps, mapping_list(dicts.get()));
     QB_TRY(Ref groups, collect_values(maps.get()));
     QB_TRY(Ref result, make_container(a[1]));
     // `groups` is private, so walking it while func runs is safe.

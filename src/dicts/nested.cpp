@@ -90,8 +90,7 @@ Status discard(PyObject* result, PyObject* key) {
 Result<Ref> dissoc_body(Args& a) {
     QB_TRY(Ref result, make_container(a[1]));
     QB_CHECK(copy_items(a[0], result.get()));
-    PyObject* keys = a.rest.get();
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(keys); ++i) QB_CHECK(discard(result.get(), PyTuple_GET_ITEM(keys, i)));
+    for (Py_ssize_t i = 0; i < a.rest_count; ++i) QB_CHECK(discard(result.get(), a.rest_items[i]));
     return result;
 }
 

@@ -99,10 +99,9 @@ Result<Ref> get_opt_body(Args& a) {
 
 // coll[k1][k2]...[kn]; with no keys, coll itself.
 Result<Ref> get_in_opt_body(Args& a) {
-    PyObject* keys = a.rest.get();
     Ref cur = Ref::borrow(a[0]);
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(keys); ++i) {
-        PyObject* next = PyObject_GetItem(cur.get(), PyTuple_GET_ITEM(keys, i));
+    for (Py_ssize_t i = 0; i < a.rest_count; ++i) {
+        PyObject* next = PyObject_GetItem(cur.get(), a.rest_items[i]);
         if (!next) {
             Error e = Error::fetch();
             if (is_missing(e)) return make_nothing();

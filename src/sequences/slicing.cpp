@@ -53,7 +53,10 @@ Result<Ref> cons_body(Args& a) {
 }
 
 Result<Ref> concat_body(Args& a) { return concat_iter(a[0]); }
-Result<Ref> concatv_body(Args& a) { return concat_iter(a.rest.get()); }
+Result<Ref> concatv_body(Args& a) {
+    QB_TRY(Ref seqs, a.rest_tuple());
+    return concat_iter(seqs.get());
+}
 Result<Ref> mapcat_body(Args& a) { return flat_map_iter(a[0], a[1]); }
 
 // seq[-n:] when seq slices; otherwise the last n elements of iter(seq) as a

@@ -60,12 +60,10 @@ bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, Py_ssize
     return true;
 }
 
-// The positional arguments past the named ones, as the *name tuple.
+// The positional arguments past the named ones are the *name arguments.
 bool bind_rest(PyObject* const* extra, std::size_t count, Args& out) {
-    PyObject* rest = PyTuple_New(static_cast<Py_ssize_t>(count));
-    if (!rest) return false;
-    for (std::size_t i = 0; i < count; ++i) PyTuple_SET_ITEM(rest, static_cast<Py_ssize_t>(i), Py_NewRef(extra[i]));
-    out.rest = Ref::steal(rest);
+    out.rest_items = extra;
+    out.rest_count = static_cast<Py_ssize_t>(count);
     return true;
 }
 
@@ -212,10 +210,16 @@ Result<bool> Args::to_strict_bool(std::size_t i) const {
     return note(type_check_error(o, "bool"), i);
 }
 
+Result<Ref> Args::rest_tuple() const {
+    QB_TRY(Ref t, new_tuple(rest_count));
+    for (Py_ssize_t i = 0; i < rest_count; ++i) PyTuple_SET_ITEM(t.get(), i, Py_NewRef(rest_items[i]));
+    return t;
+}
+
 Result<PyObject*> Args::optional_rest(const char* fn, int at_most) const {
-    Py_ssize_t n = PyTuple_GET_SIZE(rest.get());
-    if (n >= 2) return Error::type_error(std::string(fn) + " takes at most " + std::to_string(at_most) + " arguments");
-    return n == 1 ? PyTuple_GET_ITEM(rest.get(), 0) : nullptr;
+    if (rest_count >= 2)
+        return Error::type_error(std::string(fn) + " takes at most " + std::to_string(at_most) + " arguments");
+    return rest_count == 1 ? rest_items[0] : nullptr;
 }
 
 PyObject* raise_internal_fault(std::exception_ptr e, const char* fallback) noexcept {

@@ -96,7 +96,10 @@ struct Args {
     const Signature* sig = nullptr;
     PyObject* self = nullptr;
     std::array<PyObject*, kMaxParams> v{};
-    Ref rest;    // *name: a tuple (empty when nothing extra was given)
+    // *name: the extra positional arguments, borrowed from the caller for
+    // the call (no tuple is made unless a body asks for one).
+    PyObject* const* rest_items = nullptr;
+    Py_ssize_t rest_count = 0;
     Ref kwargs;  // **name: a dict
 
     PyObject* operator[](std::size_t i) const noexcept { return v[i]; }
@@ -112,6 +115,9 @@ struct Args {
     Result<long long> to_i64(std::size_t i) const;
     // A strict boolean: only True or False (an omitted parameter is false).
     Result<bool> to_strict_bool(std::size_t i) const;
+    // The extra positional arguments as a new tuple, for bodies that keep
+    // them or hand them on.
+    Result<Ref> rest_tuple() const;
     // The single optional extra positional argument of a `*rest` parameter
     // (nullptr when none); two or more fail with "<name> takes at most N arguments".
     Result<PyObject*> optional_rest(const char* name, int at_most) const;
