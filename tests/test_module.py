@@ -148,15 +148,6 @@ def test_binding_messages_follow_the_published_signature(name):
             fn(*range(len(positional)), **{positional[0].split("=")[0]: 1})
 
 
-def test_binding_examples():
-    with pytest.raises(TypeError, match=re.escape("first() missing 1 required positional argument: 'seq'")):
-        q.first()
-    with pytest.raises(TypeError, match=re.escape("nth() takes 2 positional arguments but 3 were given")):
-        q.nth(1, [1], 2)
-    assert q.get(coll=[1, 2], ind=1) == 2
-    assert q.nth(n=0, seq="ab") == "a"
-
-
 def run_python(code):
     proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
                           capture_output=True, text=True, timeout=120)
