@@ -1,0 +1,244 @@
+"""The callable combinators: curry and flip; compose, compose_left, pipe and
+threading; identity, apply, do, complement, juxt, excepts; memoize."""
+
+import inspect
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+
+import quibra._quibra as q
+
+
+class Boom(Exception):
+    pass
+
+
+def boom(*args, **kwargs):
+    raise Boom
+
+
+def recorder(log, name):
+    return lambda *args, **kwargs: log.append((name, args, kwargs)) or name
+
+
+def triple(a, b, c=3):
+    return (a, b, c)
+
+
+class Counted:
+    """A callable counting its signature lookups; the first `failures` raise `error`."""
+
+    def __init__(self, error=None, failures=0, delay=0.0):
+        self.lookups, self.error, self.failures, self.delay = 0, error, failures, delay
+
+    __call__ = staticmethod(triple)
+
+    @property
+    def __signature__(self):
+        self.lookups += 1
+        time.sleep(self.delay)
+        if self.lookups <= self.failures:
+            raise self.error("flaky")  # fresh each time: a stored one would tie a cycle
+        return inspect.signature(triple)
+
+
+def test_partial_complete_and_unusable_arguments():
+    c = q.curry(triple)
+    assert type(c(1)) is q.curry and type(c()) is q.curry and c() is not c
+    assert c(1)(2) == c(1, 2) == c()(b=2)(1) == q.curry(func=triple, a=1)(b=2) == (1, 2, 3)
+    with pytest.raises(TypeError, match=r"triple\(\) takes from 2 to 3 positional arguments but 4 were given"):
+        c(1, 2, 3, 4)
+    with pytest.raises(TypeError, match="unexpected keyword argument 'z'"):
+        c(1, z=2)
+    with pytest.raises(TypeError, match="unsupported operand"):  # raised by the body: not a partial call
+        q.curry(lambda a: a + "")(1)
+
+
+def test_keywords_accumulate_without_touching_earlier_instances():
+    c = q.curry(triple, c=0)
+    e = c(1)
+    assert c(c=9)(1, 2) == (1, 2, 9) and e(2, c=5) == (1, 2, 5)
+    assert e(2) == c(1, 2) == (1, 2, 0)
+
+
+def test_signature_lookup():
+    c = q.curry(f := Counted())
+    assert c(1)(2) == c()(b=2)(1) == (1, 2, 3) and c(1, 2, 4) == (1, 2, 4) and f.lookups == 1
+    assert type(q.curry(f)(1)) is q.curry and f.lookups == 2  # once per chain
+
+    c = q.curry(refusing := Counted(ValueError, failures=1))  # no signature: called at once, for good
+    with pytest.raises(TypeError):
+        c(1)
+    assert c(1, 2) == (1, 2, 3) and refusing.lookups == 1 and q.curry(max)([3, 1]) == 3
+
+    c = q.curry(flaky := Counted(RuntimeError, failures=1))  # any other error: retried on the next call
+    with pytest.raises(RuntimeError, match="flaky"):
+        c(1)
+    assert type(c(1)) is q.curry and flaky.lookups == 2
+
+    strict = lambda a: a  # noqa: E731
+    strict.__signature__ = type("Strict", (inspect.Signature,), {"bind": boom})()
+    with pytest.raises(Boom):  # only a TypeError from bind means "not yet complete"
+        q.curry(strict)(1)
+
+
+def test_concurrent_first_calls_share_one_lookup():
+    c = q.curry(f := Counted(delay=0.05))
+    with ThreadPoolExecutor(6) as pool:
+        assert list(pool.map(lambda _: c(1, 2), range(6))) == [(1, 2, 3)] * 6
+    assert f.lookups == 1
+
+
+def test_flip_is_a_curry():
+    assert type(q.flip) is q.curry and type(q.flip(pow)) is q.curry and type(q.flip(pow, 2)) is q.curry
+    assert q.flip(pow)(2)(3) == q.flip(pow, 2, 3) == 9
+
+
+def test_call_order_keywords_and_short_circuit():
+    inc, dbl, log = (1).__add__, (2).__mul__, []
+    assert (q.compose(str, dbl, inc)(3) == q.compose_left(inc, dbl, str)(3) == q.pipe(3, inc, dbl, str)
+            == q.thread_first(3, inc, dbl, str) == q.thread_last(3, inc, dbl, str) == "8")
+    f, g = recorder(log, "f"), recorder(log, "g")
+    assert q.compose(f, g)(1, k=2) == "f" and q.compose_left(f, g)(1, k=2) == "g" and q.compose(f)(1, 2, k=3) == "f"
+    assert log == [("g", (1,), {"k": 2}), ("f", ("g",), {}),
+                   ("f", (1,), {"k": 2}), ("g", ("f",), {}), ("f", (1, 2), {"k": 3})]
+    log.clear()
+    for run in (lambda: q.compose(f, boom, len)([1]), lambda: q.pipe(1, abs, boom, f),
+                lambda: q.thread_first(1, abs, (boom, 2), f)):
+        with pytest.raises(Boom):
+            run()
+    assert log == []
+    with pytest.raises(TypeError, match="takes exactly one argument"):
+        q.compose(str, len)(5, 6)  # builtins taking one object are entered directly
+    a, b, marker = q.compose(), q.compose_left(), object()
+    assert a is not b and a.__name__ == "identity"
+    assert a(marker) is b(marker) is q.pipe(marker) is q.thread_first(marker) is q.thread_last(marker) is marker
+
+
+def test_runaway_recursion_through_a_chain_is_a_recursion_error():
+    chain = q.compose(abs, lambda x: chain(x))
+    with pytest.raises(RecursionError):
+        chain(1)
+    chain = None  # the chain takes no part in cycle collection: break the cycle
+
+
+def test_threading_forms():
+    tup = lambda *a: a  # noqa: E731
+    assert q.thread_first(1, (tup, "a", "b"), (tup,)) == ((1, "a", "b"),)
+    assert q.thread_last(1, (tup, "a", "b")) == ("a", "b", 1)
+    assert q.thread_last(5, type("Form", (tuple,), {})((divmod, 17))) == (3, 2)
+    assert q.thread_last("v", (tup,) + tuple(range(12))) == tuple(range(12)) + ("v",)
+    with pytest.raises(IndexError):
+        q.thread_first(1, ())
+    with pytest.raises(TypeError, match="'list' object is not callable"):
+        q.thread_first(1, [abs])
+
+
+def test_identity_apply_do_complement():
+    marker, log = object(), []
+    assert q.identity(marker) is marker and q.do(log.append, marker) is marker and log == [marker]
+    assert q.apply(sorted, [3, 1, 2], reverse=True) == [3, 2, 1] and q.apply(dict) == {}
+    assert q.complement(lambda: [])() is True and q.complement(bool)(1) is False
+    assert q.complement(lambda a, k: a == k)(1, k=1) is False
+    with pytest.raises(Boom):  # the truth test of the result may fail
+        q.complement(type("NoTruth", (), {"__bool__": boom}))()
+
+
+def test_juxt_function_list_rule():
+    f, g = recorder(log := [], "f"), recorder(log, "g")
+    assert q.juxt(f, g)(1, k=2) == ("f", "g")
+    assert log == [("f", (1,), {"k": 2}), ("g", (1,), {"k": 2})]
+    assert q.juxt([abs, str])(-1) == q.juxt(iter([abs, str]))(-1) == (1, "-1") and q.juxt()() == ()
+    assert q.juxt(type("CallableList", (list,), {"__call__": lambda self, x: "called"})([abs]))(-1) == ("called",)
+    with pytest.raises(TypeError, match="not iterable"):
+        q.juxt(5)
+    log.clear()
+    with pytest.raises(Boom):
+        q.juxt(boom, f)(1)
+    assert log == []
+
+
+def test_excepts_matching_rule():
+    inverse = lambda x: 1 / x  # noqa: E731
+    assert q.excepts(ZeroDivisionError, inverse)(0) is None and q.excepts(ZeroDivisionError, inverse)(4) == 0.25
+    assert q.excepts(ArithmeticError, inverse, type)(0) is ZeroDivisionError
+    both = q.excepts((KeyError, IndexError), lambda c: c[5], lambda e: type(e).__name__)
+    assert both({}) == "KeyError" and both([]) == "IndexError"
+    handled = []
+    for exc, arg, raised in ((ZeroDivisionError, "x", TypeError), ("not a class", 0, ZeroDivisionError)):
+        with pytest.raises(raised):
+            q.excepts(exc, inverse, handled.append)(arg)
+    assert handled == []
+    with pytest.raises(Boom):
+        q.excepts(ZeroDivisionError, inverse, boom)(0)
+
+
+@pytest.mark.parametrize("func, args, kwargs, key", [
+    (lambda x: x, (3,), {}, 3),
+    (len, ("ab",), {}, "ab"),  # positional-only counts too
+    (lambda x: x, (), {"x": 3}, ((), frozenset({("x", 3)}))),
+    (lambda x, y=1: x + y, (1,), {}, ((1,), None)),
+    (lambda x, y=1: x + y, (1,), {"y": 2}, ((1,), frozenset({("y", 2)}))),
+    (lambda x, y=1: x + y, (), {"x": 1}, (None, frozenset({("x", 1)}))),
+    (lambda a, b: a + b, (1, 2), {}, (1, 2)),
+    (lambda a, b: a + b, (1,), {"b": 2}, ((1,), frozenset({("b", 2)}))),
+    (lambda *args: args, (1,), {}, (1,)),
+    (lambda a, **kw: a, (1,), {}, ((1,), None)),  # anything taking keywords gives keyword-style keys
+    (max, (1, 5), {}, ((1, 5), None)),  # no signature: keyword-style keys
+    (dict, (), {}, (None, None)),
+])
+def test_memoize_key_rules_follow_the_signature(func, args, kwargs, key):
+    cache = {}
+    result = q.memoize(func, cache)(*args, **kwargs)
+    assert cache == {key: result}
+
+
+def test_memoize_key_function_sees_the_arguments():
+    seen, cache = [], {}
+    m = q.memoize(lambda a, b: a + b, cache, key=lambda args, kwargs: seen.append((args, kwargs)) or "k")
+    assert m(1, 2) == 3 and m(5, b=6) == 3
+    assert seen == [((1, 2), None), ((5,), {"b": 6})] and cache == {"k": 3}
+
+
+def test_memoize_uses_the_callers_dict_as_a_plain_dict():
+    calls, cache = [], {}
+    m = q.memoize(lambda x: calls.append(x) or x * 10, cache=cache)
+    assert m(1) == m(1) == 10 and calls == [1]
+    cache[1] = "edited"
+    assert m(1) == "edited"
+    sub = type("Overridden", (dict,), {"__missing__": lambda s, k: "missing", "__getitem__": lambda s, k: "getitem"})()
+    assert q.memoize(lambda x: x * 2, sub)(2) == 4 and dict(sub) == {2: 4}
+    with pytest.raises(TypeError, match="'list' object is not an instance of 'dict'") as info:
+        q.memoize(abs, [])
+    assert info.value.__notes__ == ["while processing 'cache'"]
+
+
+def test_memoize_never_caches_a_failure():
+    calls, cache = [], {}
+    m = q.memoize(lambda x, y=0: calls.append(x) or (boom() if len(calls) == 1 else x), cache)
+    with pytest.raises(Boom):
+        m(1)
+    assert cache == {} and m(1) == 1 and calls == [1, 1]
+    for unhashable in (lambda: q.memoize(abs)([1]), lambda: m(1, y=[2])):
+        with pytest.raises(TypeError, match="unhashable"):
+            unhashable()
+    assert calls == [1, 1]
+
+
+def test_memoize_recursion_through_the_same_object():
+    fib = q.memoize(lambda n: n if n < 2 else fib(n - 1) + fib(n - 2))
+    assert fib(80) == 23416728348467685
+    fib = None  # the wrapper takes no part in cycle collection: break the cycle
+
+
+@pytest.mark.parametrize("obj", [q.curry(abs), q.memoize(abs), q.compose(abs), q.complement(abs), q.juxt(abs),
+                                 q.excepts(Exception, abs)])
+def test_classes_are_closed(obj):
+    with pytest.raises(TypeError, match="cannot create|missing 1 required positional argument: 'func'"):
+        type(obj)()
+    with pytest.raises(TypeError):
+        type("Sub", (type(obj),), {})
+    with pytest.raises(AttributeError):
+        obj.extra = 1
+    assert type("Holder", (), {"attr": obj})().attr is obj  # never bound to the instance
