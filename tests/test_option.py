@@ -1,14 +1,17 @@
-"""Some, NothingType, Ok and Err: construction, comparison and every method."""
+"""Some, NothingType, Ok and Err, the Option and Result factories, and the
+option-returning accessors."""
 
 import gc
+import itertools
 import weakref
 
 import pytest
+from hypothesis import given, strategies as st
 
 import quibra._quibra as q
-from quibra._quibra import Err, Nothing, NothingType, Ok, Some
+from quibra._quibra import Err, Nothing, NothingType, Ok, Option, Result, Some
 
-PAYLOAD_CLASSES = [Some, Ok, Err]
+BOXES = [Some, Ok, Err]
 
 
 class Boom(Exception):
@@ -17,10 +20,7 @@ class Boom(Exception):
 
 class CountingEq:
     """Equal to nothing, not even itself; counts how often it is asked."""
-    __hash__ = None
-
-    def __init__(self):
-        self.calls = 0
+    calls = 0
 
     def __eq__(self, other):
         self.calls += 1
@@ -36,42 +36,40 @@ class Raising:
     __bool__ = __repr__ = __eq__
 
 
-def test_class_properties_and_binding():
-    for cls in [Some, NothingType, Ok, Err]:
-        assert cls.__doc__ is None and cls.__module__ == "quibra._quibra" and cls.__hash__ is None
-        with pytest.raises(TypeError):
-            type("X", (cls,), {})
+class Sentinel:
+    pass
+
+
+def is_fresh_nothing(x):
+    return type(x) is NothingType and x is not Nothing
+
+
+def test_classes_construction_and_immutability():
     assert [c.__text_signature__ for c in (Some, NothingType, Ok, Err)] == ["(value)", "()", "(value)", "(error)"]
     assert Some.map.__text_signature__ == "($self, f)" and NothingType.unwrap.__text_signature__ == "($self)"
-    assert not isinstance(Some(1), q.Option) and not isinstance(Ok(1), q.Result)
+    assert all(c.__doc__ is None for c in (Some, NothingType, Ok, Err, Option, Result))
+    assert not isinstance(Some(1), Option) and not isinstance(Ok(1), Result)
     assert Some(value=3).value == 3 and Err(error="e").error == "e"
-    a, b = NothingType(), NothingType()
-    assert type(Nothing) is NothingType and a is not b and a is not Nothing
+    assert type(Nothing) is NothingType and NothingType() is not Nothing
+    for cls in (Option, Result):
+        pytest.raises(TypeError, cls)
+    payload = [1]
+    for obj, attr in [(Some(payload), "value"), (Ok(payload), "value"), (Err(payload), "error")]:
+        assert getattr(obj, attr) is payload
+        for name in (attr, "x"):
+            pytest.raises(AttributeError, setattr, obj, name, 2)
 
 
 @pytest.mark.parametrize("call, message", [
     (lambda: Some(), "Some.__new__() missing 1 required positional argument: 'value'"),
-    (lambda: Ok(val=1), "Ok.__new__() got an unexpected keyword argument 'val'"),
     (lambda: Err(1, error=2), "Err.__new__() got multiple values for argument 'error'"),
     (lambda: NothingType(1), "NothingType.__new__() takes 0 positional arguments but 1 was given"),
-    (lambda: Some(1).map(), "Some.map() missing 1 required positional argument: 'f'"),
-    (lambda: Nothing.filter(), "NothingType.filter() missing 1 required positional argument: 'pred'"),
     (lambda: Err(1).map_err(), "Err.map_err() missing 1 required positional argument: 'f'"),
 ])
 def test_binding_errors(call, message):
     with pytest.raises(TypeError) as info:
         call()
     assert str(info.value) == message
-
-
-def test_instances_are_immutable_and_expose_the_payload_itself():
-    payload = [1]
-    for obj, attr in [(Some(payload), "value"), (Ok(payload), "value"), (Err(payload), "error")]:
-        assert getattr(obj, attr) is payload
-        with pytest.raises(AttributeError):
-            setattr(obj, attr, 2)
-        with pytest.raises(AttributeError):
-            obj.x = 2
 
 
 def test_match_over_all_four_classes():
@@ -85,13 +83,10 @@ def test_match_over_all_four_classes():
                 return ("ok", v)
             case Err(e):
                 return ("err", e)
-        return None
 
     assert [describe(x) for x in (Some(3), NothingType(), Ok(None), Err("boom"), 3)] == [
         ("some", 3), ("nothing",), ("ok", None), ("err", "boom"), None]
 
-
-# ---- equality, truth, repr, hash ---------------------------------------------
 
 @pytest.mark.parametrize("left, right, equal", [
     (Some(1), Some(1.0), True), (Some(1), Some(2), False), (Some(1), 1, False),
@@ -103,99 +98,73 @@ def test_equality_table(left, right, equal):
     assert (left == right, left != right, right == left) == (equal, not equal, equal)
 
 
-def test_equality_has_no_identity_shortcut_and_ignores_foreign_eq():
-    for cls in PAYLOAD_CLASSES:
+def test_equality_asks_the_payloads_and_only_them():
+    for cls in BOXES:
         payload = CountingEq()
         box = cls(payload)
-        assert (box == box, box != box) == (False, True)
-        assert payload.calls == 2
-    for obj in (Some(1), Nothing, Ok(1), Err(1)):
-        assert (obj == Raising()) is False  # the other operand is never asked
-    for cls in PAYLOAD_CLASSES:
+        assert (box == box, box != box, payload.calls) == (False, True, 2)  # no identity shortcut
         with pytest.raises(Boom):
             cls(Raising()) == cls(1)
         with pytest.raises(Boom):
             cls(1) != cls(Raising())  # 1 == Raising() falls back to Raising.__eq__
+    for obj in (Some(1), Nothing, Ok(1), Err(1)):
+        assert (obj == Raising()) is False  # the other operand is never asked
 
 
-def test_ordering_and_hashing_are_refused():
+def test_ordering_hashing_truth_and_repr():
     for a, b in [(Some(1), Some(2)), (Nothing, Nothing), (Ok(1), Ok(2)), (Err(1), Err(2))]:
-        for op in ("<", "<=", ">", ">="):
-            with pytest.raises(TypeError):
-                eval(f"a {op} b")
-        with pytest.raises(TypeError):
-            {a}
-
-
-def test_truth_and_repr():
+        for expr in ("a < b", "a <= b", "a > b", "a >= b", "{a}"):
+            pytest.raises(TypeError, eval, expr, {"a": a, "b": b})
     assert all(bool(x) for x in (Some(0), Some(None), Ok(None), Ok(False)))
     assert not any(bool(x) for x in (Nothing, Err(1), Err(True)))
     assert repr(Some(Some("a"))) == "Some(Some('a'))" and str(NothingType()) == "Nothing"
     assert str(Ok([1])) == "Ok([1])" and repr(Err(ValueError("x"))) == "Err(ValueError('x'))"
-    for cls in PAYLOAD_CLASSES:
-        with pytest.raises(Boom):
-            repr(cls(Raising()))
+    for cls in BOXES:
+        pytest.raises(Boom, repr, cls(Raising()))
 
-
-# ---- methods -----------------------------------------------------------------------
 
 def test_mapping_and_filtering():
-    assert Some(1).map(lambda v: None) == Some(None)
     s = Some([2])
     kept = s.filter(lambda v: v[0] > 1)
     assert type(kept) is Some and kept is not s and kept.value is s.value
-    assert Ok(1).map(lambda v: v * 10) == Ok(10) and Err(1).map_err(str) == Err("1")
+    assert Some(1).map(lambda v: None) == Some(None) and Ok(1).map(lambda v: v * 10) == Ok(10)
     e, v = ValueError("e"), [1]
-    assert Err(e).map(None).error is e and Err(e).and_then(None).error is e
-    assert Ok(v).map_err(None).value is v
-    with pytest.raises(Boom):
-        Some(1).filter(lambda v: Raising())  # truth test of the verdict fails
+    assert Err(e).map(None).error is e and Err(e).and_then(None).error is e and Ok(v).map_err(None).value is v
+    assert Err(1).map_err(str) == Err("1")
+    pytest.raises(Boom, Some(1).filter, lambda v: Raising())  # truth test of the verdict fails
     # Empty results are always fresh instances, never the module's Nothing.
     for empty in (Some(1).filter(lambda v: 0), Nothing.map(None), Nothing.and_then(None),
-                  Nothing.filter(None), Ok(1).err(), Err(1).ok()):
-        assert type(empty) is NothingType and empty is not Nothing
+                  Nothing.filter(None), Ok(1).err(), Err(1).ok(), Option.of(None)):
+        assert is_fresh_nothing(empty)
 
 
 def test_and_then_returns_the_callbacks_value_itself():
-    for box, good, bad, message in [
-        (Some(1), (Some(2), Nothing), (None, 2, Ok(1), Err(1)), "and_then callback must return an Option"),
-        (Ok(1), (Ok(2), Err(1)), (None, 2, Some(1), Nothing), "and_then callback must return a Result"),
-    ]:
+    for box, good, bad, kind in [(Some(1), (Some(2), Nothing), (None, 2, Ok(1), Err(1)), "an Option"),
+                                 (Ok(1), (Ok(2), Err(1)), (None, 2, Some(1), Nothing), "a Result")]:
         for target in good:
             assert box.and_then(lambda v: target) is target
         for target in bad:
             with pytest.raises(TypeError) as info:
                 box.and_then(lambda v: target)
-            assert str(info.value) == message
+            assert str(info.value) == f"and_then callback must return {kind}"
 
 
-@pytest.mark.parametrize("call", [
-    lambda f: Some(1).map(f), lambda f: Some(1).and_then(f), lambda f: Some(1).filter(f),
-    lambda f: Nothing.unwrap_or_else(f), lambda f: Ok(1).map(f), lambda f: Ok(1).and_then(f),
-    lambda f: Err(1).map_err(f),
+@pytest.mark.parametrize("method, full, empty", [
+    ("map", Some(1), Nothing), ("and_then", Some(1), Nothing), ("filter", Some(1), Nothing),
+    ("unwrap_or_else", Nothing, Some(1)), ("map", Ok(1), Err(1)), ("and_then", Ok(1), Err(1)),
+    ("map_err", Err(1), Ok(1)),
 ])
-def test_callback_exception_arrives_unchanged(call):
+def test_callbacks_raise_through_and_never_run_on_the_other_side(method, full, empty):
     raised = Boom()
 
     def f(*args):
         raise raised
 
     with pytest.raises(Boom) as info:
-        call(f)
+        getattr(full, method)(f)
     assert info.value is raised
-
-
-@pytest.mark.parametrize("call", [
-    lambda f: Nothing.map(f), lambda f: Nothing.and_then(f), lambda f: Nothing.filter(f),
-    lambda f: Some(1).unwrap_or_else(f), lambda f: Err(1).map(f), lambda f: Err(1).and_then(f),
-    lambda f: Ok(1).map_err(f),
-])
-def test_callbacks_never_called_on_the_other_side(call):
-    def boom(*args):
-        raise Boom
-
-    for f in (boom, None, 42):
-        call(f)
+    for g in (f, None, 42):
+        getattr(empty, method)(g)
 
 
 def test_leaving_the_option_and_result_world():
@@ -203,47 +172,133 @@ def test_leaving_the_option_and_result_world():
     assert Some(payload).unwrap() is payload and Some(payload).unwrap_or(1) is payload
     assert Nothing.unwrap_or(None) is None and Nothing.unwrap_or_else(lambda: 5) == 5
     assert Ok(2).unwrap() == 2 and Ok(2).unwrap_or(0) == 2 and Err("e").unwrap_or(0) == 0
-    assert (Some(1).ok_or("e"), Nothing.ok_or("e")) == (Ok(1), Err("e"))
-    assert (Ok(1).ok(), Err("e").err()) == (Some(1), Some("e"))
-    assert [x.is_some() for x in (Some(1), Nothing)] == [True, False]
-    assert [x.is_none() for x in (Some(1), Nothing)] == [False, True]
+    assert (Some(1).ok_or("e"), Nothing.ok_or("e"), Ok(1).ok(), Err("e").err()) == (
+        Ok(1), Err("e"), Some(1), Some("e"))
+    assert [(x.is_some(), x.is_none()) for x in (Some(1), Nothing)] == [(True, False), (False, True)]
     assert [(x.is_ok(), x.is_err()) for x in (Ok(1), Err(1))] == [(True, False), (False, True)]
     with pytest.raises(ValueError, match="^called `unwrap` on Nothing$"):
         Nothing.unwrap()
     with pytest.raises(ValueError) as info:
         Err(KeyError("k")).unwrap()
     assert str(info.value) == "called `unwrap` on Err(KeyError('k'))"
-    with pytest.raises(Boom):
-        Err(Raising()).unwrap()
+    pytest.raises(Boom, Err(Raising()).unwrap)
 
 
-# ---- memory ----------------------------------------------------------------------
-
-class Sentinel:
-    pass
+def test_factories():
+    assert all(Option.of(v).value is v for v in (0, "", [], Nothing))
+    assert Result.of(lambda: None) == Ok(None) and type(Result.of(5).error) is TypeError  # not callable
+    err = Result.of(lambda: 1 / 0)
+    assert type(err.error) is ZeroDivisionError and err.error.__traceback__ is not None
+    for exc in (SystemExit, KeyboardInterrupt, GeneratorExit):
+        with pytest.raises(exc):
+            Result.of(lambda: (_ for _ in ()).throw(exc))
 
 
 def test_cycles_through_values_are_collected():
     def failing_call_kept_in_a_local():
         alive = Sentinel()
-        result = q.Result.of(lambda: 1 / 0)  # its traceback reaches this frame
+        result = Result.of(lambda: 1 / 0)  # its traceback reaches this frame
         assert not result
         return weakref.ref(alive)
 
-    def value_inside_its_own_payload(cls):
-        alive = Sentinel()
-        box = [alive]
+    refs = [failing_call_kept_in_a_local()]
+    for cls in BOXES:  # a value inside its own payload
+        box = [Sentinel()]
         box.append(cls(box))
-        return weakref.ref(alive)
-
-    refs = [failing_call_kept_in_a_local()] + [value_inside_its_own_payload(c) for c in PAYLOAD_CLASSES]
+        refs.append(weakref.ref(box[0]))
+    del box
     gc.collect()
     assert [r() for r in refs] == [None] * len(refs)
 
 
 def test_deeply_nested_values_are_freed_without_overflowing_the_stack():
-    for cls in PAYLOAD_CLASSES:
+    for cls in BOXES:
         x = Nothing
         for _ in range(200_000):
             x = cls(x)
         del x
+
+
+# ---- option-returning accessors ------------------------------------------------
+
+def flaky(fail_at, items="abc"):
+    """Raises Boom instead of producing the item at index fail_at."""
+    for i, x in enumerate(items):
+        if i == fail_at:
+            raise Boom
+        yield x
+
+
+class NoIndexing(list):
+    def __getitem__(self, i):
+        raise AssertionError("indexed")
+
+
+class Lookup:
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __getitem__(self, key):
+        raise self.exc
+
+
+def test_first_last_nth_walk_the_iterator():
+    assert is_fresh_nothing(q.first_opt([])) and is_fresh_nothing(q.last_opt(iter([])))
+    assert q.first_opt([None]) == Some(None) and q.first_opt(itertools.count()) == Some(0)
+    assert q.last_opt(NoIndexing([4, 5])) == Some(5)
+    assert q.nth_opt(True, "abc") == Some("b") and q.nth_opt(n=2, seq=NoIndexing("xyz")) == Some("z")
+    assert is_fresh_nothing(q.nth_opt(3, "abc")) and is_fresh_nothing(q.nth_opt(2**64 - 1, "abc"))
+    it = iter(range(10))
+    assert q.nth_opt(2, it) == Some(2) and next(it) == 3  # exactly n + 1 fetched
+    assert q.last_opt(it) == Some(9) and next(it, "done") == "done"
+
+
+@given(st.lists(st.integers(), max_size=8), st.integers(0, 10))
+def test_accessors_match_a_plain_model(xs, n):
+    assert q.nth_opt(n, iter(xs)) == (Some(xs[n]) if n < len(xs) else Nothing)
+    assert q.first_opt(xs) == (Some(xs[0]) if xs else Nothing)
+    assert q.last_opt(iter(xs)) == (Some(xs[-1]) if xs else Nothing)
+
+
+@pytest.mark.parametrize("n, exc", [(-1, OverflowError), (2**64, OverflowError), (1.0, TypeError)])
+def test_nth_opt_rejects_bad_counts_before_touching_seq(n, exc):
+    seq = iter("abc")
+    with pytest.raises(exc) as info:
+        q.nth_opt(n, seq)
+    assert info.value.__notes__ == ["while processing 'n'"] and next(seq) == "a"
+
+
+def test_iteration_errors_propagate():
+    for fail_at in (0, 1, 2):  # a failure while skipping is an error, not a shorter sequence
+        for fn in (q.last_opt, lambda s: q.nth_opt(2, s)):
+            pytest.raises(Boom, fn, flaky(fail_at))
+    for fn in (q.first_opt, q.last_opt, q.peek_opt, lambda s: q.nth_opt(0, s)):
+        pytest.raises(Boom, fn, flaky(0))
+        pytest.raises(TypeError, fn, 5)
+
+
+def test_get_opt_and_get_in_opt():
+    data = {"a": [10, {"b": None}]}
+    assert q.get_opt("a", data).value is data["a"] and q.get_opt(slice(1, None), [1, 2]) == Some([2])
+    assert q.get_in_opt(data, "a", 1, "b") == Some(None) and q.get_in_opt(data).value is data
+    for ind, coll in [("b", {"a": 1}), (5, [1]), ("x", 5), ([0, 1], [1, 2]), ([0], {0: 1})]:
+        assert is_fresh_nothing(q.get_opt(ind, coll))
+    for keys in [("a", 5), ("x",), ("a", 0, "deeper"), ("a", "0")]:
+        assert is_fresh_nothing(q.get_in_opt(data, *keys))
+    for exc in (KeyError, IndexError, TypeError, type("MyKeyError", (KeyError,), {})):
+        assert is_fresh_nothing(q.get_opt(0, Lookup(exc())))
+        assert is_fresh_nothing(q.get_in_opt({"a": Lookup(exc())}, "a", 1))
+    for exc in (ValueError(), LookupError(), Boom()):
+        for call in (lambda: q.get_opt(0, Lookup(exc)), lambda: q.get_in_opt({"a": Lookup(exc)}, "a", 1)):
+            with pytest.raises(type(exc)) as info:
+                call()
+            assert info.value is exc
+
+
+def test_peek_opt_shares_the_iterator():
+    assert is_fresh_nothing(q.peek_opt([]))
+    first, rest = q.peek_opt([1, 2]).value
+    assert (first, list(rest)) == (1, [1, 2])
+    it = iter([1, 2, 3])
+    first, rest = q.peek_opt(it).value
+    assert (first, list(rest), next(it, "done")) == (1, [1, 2, 3], "done")
