@@ -15,7 +15,7 @@ class Boom(Exception):
 
 
 class Script:
-    """An iterator replaying a script: Boom raises, END ends once, else yields."""
+    """An iterator replaying steps: Boom raises, END ends once, anything else is yielded."""
 
     END = object()
 
@@ -28,18 +28,18 @@ class Script:
     def __next__(self):
         step = self.steps.pop(0) if self.steps else self.END
         self.taken += 1
-        if step is Boom:
-            raise Boom
-        if step is self.END:
-            raise StopIteration
+        if step is Boom or step is self.END:
+            raise Boom if step is Boom else StopIteration
         return step
+
+
+def boom(*args):
+    raise Boom
 
 
 def test_delegations():
     assert type(q.take(1, [])) is itertools.islice and type(q.cons(0, [])) is itertools.chain
-    assert list(q.take(2, [1, 2, 3])) == [1, 2] and list(q.take(None, [1, 2])) == [1, 2]
-    assert list(q.drop(1, [1, 2, 3])) == [2, 3] and list(q.drop(None, [1])) == [1]
-    assert list(q.take_nth(2, [1, 2, 3, 4, 5])) == [1, 3, 5]
+    assert list(q.take(None, [1, 2])) == [1, 2] and list(q.drop(None, [1])) == [1]
     assert list(q.concat([[1], (), "ab"])) == [1, "a", "b"]
     assert list(q.concatv([1], (2,), "ab")) == [1, 2, "a", "b"] and list(q.concatv()) == []
     assert list(q.mapcat(lambda x: [x, x], [1, 2])) == [1, 1, 2, 2]
@@ -64,22 +64,17 @@ def test_delegations_touch_inner_sequences_only_when_reached():
 
 def test_tail():
     assert q.tail(2, [1, 2, 3]) == [2, 3] and q.tail(2, "abc") == "bc"
-    assert q.tail(2, iter([1, 2, 3])) == (2, 3) and q.tail(5, (1,)) == (1,)
+    assert q.tail(5, (1,)) == (1,)
     assert q.tail(1, {"a": 1, "b": 2}) == ("b",)  # slicing a dict fails with KeyError
     assert q.tail(2**64 - 1, [1, 2]) == [1, 2]
-    # n = 0 keeps everything on both paths, as seq[-0:] does.
-    assert q.tail(0, [1, 2]) == [1, 2] and q.tail(0, iter([1, 2])) == (1, 2)
+    # n = 0 keeps everything (on the iterating path too, see below), as seq[-0:] does.
+    assert q.tail(0, [1, 2]) == [1, 2]
     for bad, exc in ((-1, OverflowError), ("2", TypeError)):
         with pytest.raises(exc) as info:
             q.tail(bad, [1])
         assert info.value.__notes__ == ["while processing 'n'"]
-
-    class BadSlice:
-        def __getitem__(self, k):
-            raise Boom
-
     with pytest.raises(Boom):  # only TypeError and KeyError fall back to iteration
-        q.tail(1, BadSlice())
+        q.tail(1, type("BadSlice", (), {"__getitem__": boom})())
     with pytest.raises(TypeError, match="not iterable"):
         q.tail(1, 5)
     with pytest.raises(Boom):
@@ -87,8 +82,6 @@ def test_tail():
 
 
 def test_interleave():
-    assert list(q.interleave([[1, 2, 3], "ab", []])) == [1, "a", 2, "b", 3]
-    assert list(q.interleave([])) == []
     src = Script(1)
     q.interleave([src, [2]])
     assert src.taken == 0  # opened, not read
@@ -109,7 +102,7 @@ def test_iterate():
     it = q.iterate(lambda v: calls.append(v) or v * 2, 1)
     assert calls == []
     assert [next(it), next(it), next(it)] == [1, 2, 4] and calls == [1, 2]
-    it = q.iterate(lambda v: v + 1 if v < 2 else Script(Boom).__next__(), 1)
+    it = q.iterate(lambda v: v + 1 if v < 2 else boom(), 1)
     assert [next(it), next(it)] == [1, 2]
     with pytest.raises(Boom):
         next(it)
@@ -117,17 +110,14 @@ def test_iterate():
 
 
 def test_accumulate():
-    assert list(q.accumulate(add, [1, 2, 3])) == [1, 3, 6]
-    assert list(q.accumulate(add, [1, 2, 3], 10)) == [10, 11, 13, 16]
-    assert list(q.accumulate(add, [], 10)) == [10] and list(q.accumulate(add, [])) == []
-    assert list(q.accumulate(lambda t, x: (t, x), [1], None)) == [None, (None, 1)]
+    assert list(q.accumulate(lambda t, x: (t, x), [1], None)) == [None, (None, 1)]  # None is a start
     with pytest.raises(TypeError, match="^accumulate takes at most 3 arguments$"):
         q.accumulate(add, 5, 1, 2)  # before iter(seq)
     with pytest.raises(TypeError, match="not iterable"):
         q.accumulate(add, 5)
     # A failing binop drops the element and keeps the total.
     src = Script(1, 2, 3)
-    it = q.accumulate(lambda t, x: Script(Boom).__next__() if x == 2 else t + x, src)
+    it = q.accumulate(lambda t, x: boom() if x == 2 else t + x, src)
     assert src.taken == 0 and next(it) == 1
     with pytest.raises(Boom):
         next(it)
@@ -135,16 +125,11 @@ def test_accumulate():
 
 
 def test_remove():
-    assert list(q.remove(lambda v: v % 2, [1, 2, 3, 4])) == [2, 4]
     assert list(q.remove(bool, [0, "", 1, [], "a"])) == [0, "", []]
     with pytest.raises(TypeError, match="not iterable"):
         q.remove(bool, 5)
-
-    class BadBool:
-        def __bool__(self):
-            raise Boom
-
-    it = q.remove(lambda v: BadBool() if v == 1 else False, [1, 2])
+    bad_bool = type("BadBool", (), {"__bool__": boom})()
+    it = q.remove(lambda v: bad_bool if v == 1 else False, [1, 2])
     with pytest.raises(Boom):
         next(it)
     assert list(it) == [2]
@@ -195,8 +180,7 @@ def test_interleave_matches_a_model(seqs):
     model, width = [], max(map(len, seqs), default=0)
     for i in range(width):
         model += [s[i] for s in seqs if i < len(s)]
-    assert list(q.interleave(seqs)) == model
-    assert list(q.interleave(map(iter, seqs))) == model
+    assert list(q.interleave(seqs)) == list(q.interleave(map(iter, seqs))) == model
 
 
 @given(small, st.one_of(st.none(), st.integers()))
