@@ -25,7 +25,7 @@ LEAKY = textwrap.dedent("""
 def test_checker_flags_a_leaked_reference(tmp_path):
     (tmp_path / "test_leaky.py").write_text(LEAKY)
     proc = subprocess.run(
-        [sys.executable, "-m", "pytest", "-q", "-p", "tests.leakcheck", "--leaks",
+        [sys.executable, "-m", "pytest", "-q", "-p", "tools.leakcheck", "--leaks",
          "-p", "no:cacheprovider", "--rootdir", str(tmp_path), str(tmp_path / "test_leaky.py")],
         capture_output=True, text=True, timeout=300)
     out = proc.stdout + proc.stderr
