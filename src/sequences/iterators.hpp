@@ -35,6 +35,17 @@ public:
         return Ref::borrow(PyList_GET_ITEM(obj_.get(), index_++));
     }
 
+    // The same outcomes in the C API's convention, for the tightest loops: a
+    // new reference, or nullptr at the end (no exception set) or on error.
+    PyObject* next_raw() noexcept {
+        if (!is_list_) return PyIter_Next(obj_.get());
+        if (done_ || index_ >= PyList_GET_SIZE(obj_.get())) {
+            done_ = true;
+            return nullptr;
+        }
+        return Py_NewRef(PyList_GET_ITEM(obj_.get(), index_++));
+    }
+
     // How many more items the source can deliver (the iterator's own hint,
     // 0 when it has none or it fails).
     unsigned long long remaining() const noexcept;

@@ -21,8 +21,11 @@ struct UniqueState {
 
     Result<Ref> step() {
         for (;;) {
-            QB_TRY(Ref x, source.next());
-            if (!x) return Ref();
+            Ref x = Ref::steal(source.next_raw());
+            if (!x) {
+                if (PyErr_Occurred()) return Error::fetch_ffi();
+                return Ref();
+            }
             int fresh;
             if (!key) {
                 fresh = seen.insert_raw(x.get());
