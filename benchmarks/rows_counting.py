@@ -1,0 +1,79 @@
+"""Counting, grouping, distinctness and top-k (rows are skipped until the
+functions exist)."""
+
+import array
+import collections
+import functools
+import heapq
+import operator
+import random
+
+import quibra as q
+from harness import row
+
+N = 100_000
+
+
+def _ints():
+    rng = random.Random(3)
+    return [rng.randrange(1000) for _ in range(N)]
+
+
+def _words():
+    rng = random.Random(5)
+    return [f"w{rng.randrange(5000)}" for _ in range(N)]
+
+
+def _groupby(key, xs):
+    out = {}
+    for x in xs:
+        out.setdefault(key(x), []).append(x)
+    return out
+
+
+def _reduceby(key, op, xs):
+    out = {}
+    for x in xs:
+        k = key(x)
+        out[k] = op(out[k], x) if k in out else x
+    return out
+
+
+def _numpy_ints():
+    import numpy
+    return numpy.array(_ints(), dtype=numpy.int64)
+
+
+def _numpy_counts(a):
+    import numpy
+    return numpy.unique(a, return_counts=True)
+
+
+row("frequencies: 100k small ints", "frequencies", _ints, lambda xs: q.frequencies(xs),
+    lambda xs: dict(collections.Counter(xs)), "collections.Counter")
+row("frequencies: 100k strings", "frequencies", _words, lambda xs: q.frequencies(xs),
+    lambda xs: dict(collections.Counter(xs)), "collections.Counter")
+row("frequencies: int64 array of 100k", "frequencies", _numpy_ints, lambda xs: q.frequencies(xs),
+    _numpy_counts, "numpy.unique(a, return_counts=True)", check=False)
+row("frequencies: array('q') of 100k", "frequencies", lambda: array.array("q", _ints()),
+    lambda xs: q.frequencies(xs), lambda a: dict(collections.Counter(a)), "collections.Counter")
+row("countby: parity of 100k ints", "countby", _ints, lambda xs: q.countby(lambda x: x & 1, xs),
+    lambda xs: dict(collections.Counter(x & 1 for x in xs)), "Counter(key(x) for x in xs)")
+row("groupby: 100k ints by x % 10", "groupby", _ints, lambda xs: q.groupby(lambda x: x % 10, xs),
+    lambda xs: _groupby(lambda x: x % 10, xs), "dict.setdefault loop")
+row("reduceby: sum of 100k ints by x % 10", "reduceby", _ints,
+    lambda xs: q.reduceby(lambda x: x % 10, operator.add, xs),
+    lambda xs: _reduceby(lambda x: x % 10, operator.add, xs), "dict loop")
+row("isdistinct: 100k distinct ints", "isdistinct", lambda: list(range(N)), lambda xs: q.isdistinct(xs),
+    lambda xs: len(set(xs)) == len(xs), "len(set(xs)) == len(xs)")
+row("topk: 10 largest of 100k ints", "topk", _ints, lambda xs: q.topk(10, xs),
+    lambda xs: tuple(heapq.nlargest(10, xs)), "heapq.nlargest")
+row("topk: 10 largest of an int64 array", "topk", _numpy_ints, lambda a: q.topk(10, a),
+    lambda a: tuple(heapq.nlargest(10, a.tolist())), "heapq.nlargest(10, a.tolist())", check=False)
+row("merge_sorted: 4 sorted lists of 25k", "merge_sorted", lambda: [sorted(_ints()[i::4]) for i in range(4)],
+    lambda ls: list(q.merge_sorted(*ls)), lambda ls: list(heapq.merge(*ls)), "heapq.merge")
+row("Iter: map, filter, collect over 100k", "Iter", _ints,
+    lambda xs: q.Iter(xs).map(abs).filter(bool).collect(),
+    lambda xs: list(filter(bool, map(abs, xs))), "list(filter(bool, map(abs, xs)))")
+row("Iter: reduce over 100k", "Iter", _ints, lambda xs: q.Iter(xs).reduce(operator.add),
+    lambda xs: functools.reduce(operator.add, xs), "functools.reduce")
