@@ -174,10 +174,12 @@ inline PyObject* fetch(PyObject* it) noexcept {
     return item;
 }
 
-// A chunk under construction: elements go straight into a tuple (as
-// itertools.batched does; its empty slots are null, which the collector and
-// deallocation accept) that grows toward n when n is beyond the initial
-// reservation. Operations that can fail return false with the exception set.
+// A chunk under construction: elements go straight into a tuple that grows
+// toward n when n is beyond the initial reservation. Its empty slots are
+// null, so it stays untracked by the collector until it is whole: the
+// source's __next__ runs between fills, and gc.get_objects() must not hand
+// it a tuple with holes. Operations that can fail return false with the
+// exception set.
 class ChunkBuilder {
 public:
     bool open(unsigned long long n) noexcept {
@@ -199,14 +201,16 @@ public:
     Result<Ref> finish(Py_ssize_t length, PyObject* fill = nullptr) {
         if (length != PyTuple_GET_SIZE(tuple_.get()) && !replace(length)) return Error::fetch();
         for (Py_ssize_t k = size_; k < length; ++k) PyTuple_SET_ITEM(tuple_.get(), k, Py_NewRef(fill));
+        PyObject_GC_Track(tuple_.get());
         return std::move(tuple_);
     }
 
 private:
     // Moves the collected references into a new tuple.
     bool replace(Py_ssize_t length) noexcept {
-        PyObject* fresh = PyTuple_New(length);
+        PyObject* fresh = PyTuple_New(length);  // length >= 1: never the shared empty tuple
         if (!fresh) return false;
+        PyObject_GC_UnTrack(fresh);
         if (tuple_) {
             for (Py_ssize_t k = 0; k < size_; ++k) {
                 PyTuple_SET_ITEM(fresh, k, PyTuple_GET_ITEM(tuple_.get(), k));
