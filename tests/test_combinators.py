@@ -3,6 +3,7 @@ threading; identity, apply, do, complement, juxt, excepts; memoize."""
 
 import inspect
 import time
+import types
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -201,6 +202,19 @@ def test_memoize_key_function_sees_the_arguments():
     assert seen == [((1, 2), None), ((5,), {"b": 6})] and cache == {"k": 3}
 
 
+def test_memoize_compares_parameter_kinds_with_plain_equality():
+    nan, kind = float("nan"), inspect.Parameter.POSITIONAL_OR_KEYWORD  # nan: itself, yet unequal to itself
+    f = lambda x: x  # noqa: E731
+    param = types.SimpleNamespace(kind=nan, default=inspect.Parameter.empty)
+    f.__signature__ = type("Sig", (inspect.Signature,), {"parameters": {"x": param}})()
+    inspect.Parameter.POSITIONAL_OR_KEYWORD = nan
+    try:
+        q.memoize(f, cache := {})(3)
+    finally:
+        inspect.Parameter.POSITIONAL_OR_KEYWORD = kind
+    assert cache == {(3,): 3}  # no required parameter counted, so not keyed by the argument
+
+
 def test_memoize_uses_the_callers_dict_as_a_plain_dict():
     calls, cache = [], {}
     m = q.memoize(lambda x: calls.append(x) or x * 10, cache=cache)
@@ -241,4 +255,5 @@ def test_classes_are_closed(obj):
         type("Sub", (type(obj),), {})
     with pytest.raises(AttributeError):
         obj.extra = 1
+    assert not hasattr(obj, "__vectorcalloffset__")  # it would read back a native address
     assert type("Holder", (), {"attr": obj})().attr is obj  # never bound to the instance

@@ -16,7 +16,8 @@ struct ComposeState {
     explicit ComposeState(Ref f) noexcept : funcs(std::move(f)) {}
 };
 
-TypeCell compose_type("Compose", [] { return callable_spec<ComposeState>("quibra._quibra.Compose"); });
+TypeCell compose_type("Compose", [] { return callable_spec<ComposeState>("quibra._quibra.Compose"); },
+                      hide_vectorcall_offset);
 
 Result<Ref> compose_call(ComposeState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* funcs = c.funcs.get();

@@ -18,7 +18,8 @@ struct ComplementState {
     explicit ComplementState(Ref f) noexcept : func(std::move(f)) {}
 };
 
-TypeCell complement_type("Complement", [] { return callable_spec<ComplementState>("quibra._quibra.Complement"); });
+TypeCell complement_type("Complement", [] { return callable_spec<ComplementState>("quibra._quibra.Complement"); },
+                         hide_vectorcall_offset);
 
 Result<Ref> complement_call(ComplementState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     QB_TRY(Ref r, checked(PyObject_Vectorcall(c.func.get(), args, nargsf, kwnames)));
@@ -41,7 +42,8 @@ struct JuxtState {
     explicit JuxtState(Ref f) noexcept : funcs(std::move(f)) {}
 };
 
-TypeCell juxt_type("Juxt", [] { return callable_spec<JuxtState>("quibra._quibra.Juxt"); });
+TypeCell juxt_type("Juxt", [] { return callable_spec<JuxtState>("quibra._quibra.Juxt"); },
+                   hide_vectorcall_offset);
 
 Result<Ref> juxt_call(JuxtState& j, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* funcs = j.funcs.get();
@@ -73,7 +75,8 @@ struct ExceptsState {
     ExceptsState(Ref e, Ref f, Ref h) noexcept : exc(std::move(e)), func(std::move(f)), handler(std::move(h)) {}
 };
 
-TypeCell excepts_type("Excepts", [] { return callable_spec<ExceptsState>("quibra._quibra.Excepts"); });
+TypeCell excepts_type("Excepts", [] { return callable_spec<ExceptsState>("quibra._quibra.Excepts"); },
+                      hide_vectorcall_offset);
 
 Result<Ref> excepts_call(ExceptsState& x, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* r = PyObject_Vectorcall(x.func.get(), args, nargsf, kwnames);

@@ -22,17 +22,26 @@ struct MemoizeState {
         : key(std::move(k)), func(std::move(f)), cache(std::move(c)), unary(u), keywords(kw) {}
 };
 
-TypeCell memoize_type("Memoize", [] { return callable_spec<MemoizeState>("quibra._quibra.Memoize"); });
+TypeCell memoize_type("Memoize", [] { return callable_spec<MemoizeState>("quibra._quibra.Memoize"); },
+                      hide_vectorcall_offset);
 
 struct Shape {
     bool unary = false;
     bool keywords = true;  // what an unreadable signature gets
 };
 
+// `a == b` as Python code would test it: the comparison, then the truth of
+// its result (no identity shortcut).
 Result<bool> equals(PyObject* a, PyObject* b) {
-    int r = PyObject_RichCompareBool(a, b, Py_EQ);
-    if (r < 0) return Error::fetch();
-    return r == 1;
+    QB_TRY(Ref r, checked(PyObject_RichCompare(a, b, Py_EQ)));
+    return is_true(r.get());
+}
+
+// `kind == x or kind == y`, the second comparison made only when needed.
+Result<bool> equals_either(PyObject* kind, PyObject* x, PyObject* y) {
+    QB_TRY(bool first, equals(kind, x));
+    if (first) return true;
+    return equals(kind, y);
 }
 
 Result<Ref> attr(PyObject* o, const char* name) { return checked(PyObject_GetAttrString(o, name)); }
@@ -67,12 +76,10 @@ Result<Shape> analyse(PyObject* func) {
             keywords = true;
             continue;
         }
-        QB_TRY(bool kw_only, equals(kind.get(), keyword_only.get()));
-        QB_TRY(bool var_kw, equals(kind.get(), var_keyword.get()));
-        if (kw_only || var_kw) keywords = true;
-        QB_TRY(bool pos_only, equals(kind.get(), positional_only.get()));
-        QB_TRY(bool pos_or_kw, equals(kind.get(), positional_or_keyword.get()));
-        if (pos_only || pos_or_kw) ++required;
+        QB_TRY(bool by_keyword, equals_either(kind.get(), keyword_only.get(), var_keyword.get()));
+        if (by_keyword) keywords = true;
+        QB_TRY(bool positional, equals_either(kind.get(), positional_only.get(), positional_or_keyword.get()));
+        if (positional) ++required;
     }
     return Shape{required == 1 && !varargs && !keywords, keywords};
 }
