@@ -157,9 +157,6 @@ def test_get_in_only_lookup_errors_become_the_default():
         with pytest.raises(TypeError, match="is not an instance of 'bool'") as info:
             q.get_in(["a"], {"a": 1}, no_default=flag)
         assert info.value.__notes__ == ["while processing 'no_default'"]
-    np = pytest.importorskip("numpy")  # the numeric library's booleans are booleans
-    assert q.get_in(["x"], {}, 5, np.False_) == 5
-    pytest.raises(KeyError, q.get_in, ["x"], {}, 5, np.True_)
 
 
 def test_assoc_and_dissoc_copy():
