@@ -1,5 +1,6 @@
 """Module namespace, classes, argument binding and error translation."""
 
+import importlib.util
 import re
 import subprocess
 import sys
@@ -165,6 +166,21 @@ def test_import_is_lazy_about_the_standard_library():
         print(sorted((set(sys.modules) - before) & lazy))
     """)
     assert out.strip() == "[]"
+
+
+@pytest.mark.no_leak_check
+@pytest.mark.skipif(importlib.util.find_spec("numpy") is None, reason="needs numpy")
+def test_strict_bool_takes_the_numeric_librarys_booleans():
+    # In a child process: numpy loaded here upsets the leak check of later tests.
+    out = run_python("""
+        import numpy as np, quibra._quibra as q
+        print(q.get_in(["x"], {}, 5, np.False_))
+        try:
+            q.get_in(["x"], {}, 5, np.True_)
+        except KeyError:
+            print("raised")
+    """)
+    assert out.split() == ["5", "raised"]
 
 
 @pytest.mark.no_leak_check

@@ -203,10 +203,24 @@ Result<long long> Args::to_i64(std::size_t i) const {
     return n;
 }
 
+// The numeric library's boolean scalar ("numpy.bool", formerly "numpy.bool_")
+// is a boolean too; it is recognised by name so the library need not be loaded.
+namespace {
+bool is_numeric_bool(PyObject* o) {
+    const char* name = Py_TYPE(o)->tp_name;
+    return std::strcmp(name, "numpy.bool") == 0 || std::strcmp(name, "numpy.bool_") == 0;
+}
+}  // namespace
+
 Result<bool> Args::to_strict_bool(std::size_t i) const {
     PyObject* o = v[i];
     if (!o || o == Py_False) return false;
     if (o == Py_True) return true;
+    if (is_numeric_bool(o)) {
+        int r = PyObject_IsTrue(o);
+        if (r < 0) return note(Error::fetch(), i);
+        return r == 1;
+    }
     return note(type_check_error(o, "bool"), i);
 }
 
