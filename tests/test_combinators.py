@@ -255,5 +255,4 @@ def test_classes_are_closed(obj):
         type("Sub", (type(obj),), {})
     with pytest.raises(AttributeError):
         obj.extra = 1
-    assert not hasattr(obj, "__vectorcalloffset__")  # it would read back a native address
     assert type("Holder", (), {"attr": obj})().attr is obj  # never bound to the instance

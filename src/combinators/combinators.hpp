@@ -49,15 +49,6 @@ PyType_Spec* callable_spec(const char* qualified_name, const char* doc = nullptr
     return &spec;
 }
 
-// The member that tells the type where the vectorcall entry sits would,
-// read through an instance, hand out that entry's address as a number. The
-// classes have no attributes of their own, so it goes once the type is made
-// (the offset itself is already recorded in the type). Pass this as the
-// finishing step of every callable class's TypeCell.
-inline Status hide_vectorcall_offset(PyTypeObject* type) {
-    return checked_status(PyObject_DelAttrString(reinterpret_cast<PyObject*>(type), "__vectorcalloffset__"));
-}
-
 // The vectorcall entry of a callable class: runs Body(state, args...) under
 // the boundary's error translation.
 template <class T, Result<Ref> (*Body)(T&, PyObject* const*, std::size_t, PyObject*)>

@@ -16,14 +16,11 @@ struct ComposeState {
     explicit ComposeState(Ref f) noexcept : funcs(std::move(f)) {}
 };
 
-TypeCell compose_type("Compose", [] { return callable_spec<ComposeState>("quibra._quibra.Compose"); },
-                      hide_vectorcall_offset);
+TypeCell compose_type("Compose", [] { return callable_spec<ComposeState>("quibra._quibra.Compose"); });
 
 Result<Ref> compose_call(ComposeState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* funcs = c.funcs.get();
-    Py_ssize_t n = PyTuple_GET_SIZE(funcs);
-    // compose() with no functions gives identity, so this only guards the class.
-    if (n == 0) return Error::type_error("compose of nothing");
+    Py_ssize_t n = PyTuple_GET_SIZE(funcs);  // never 0: compose() gives identity
     // The first function takes the call as it came; the rest one value each.
     // Raw pointers in this loop: it is the whole cost of a call.
     ChainGuard guard;

@@ -112,7 +112,7 @@ Result<Ref> curry_new(Args& a);
 TypeCell curry_type("curry", [] {
     return callable_spec<CurryState>("quibra._quibra.curry", SignatureDoc<"curry", "func, *args, **kwargs">::c_str(),
                                      reinterpret_cast<void*>(&new_slot<"curry", "func, *args, **kwargs", curry_new>));
-}, hide_vectorcall_offset);
+});
 
 Result<Ref> curry_new(Args& a) {
     QB_TRY(Ref args, a.rest_tuple());

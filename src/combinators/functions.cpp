@@ -18,8 +18,7 @@ struct ComplementState {
     explicit ComplementState(Ref f) noexcept : func(std::move(f)) {}
 };
 
-TypeCell complement_type("Complement", [] { return callable_spec<ComplementState>("quibra._quibra.Complement"); },
-                         hide_vectorcall_offset);
+TypeCell complement_type("Complement", [] { return callable_spec<ComplementState>("quibra._quibra.Complement"); });
 
 Result<Ref> complement_call(ComplementState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     QB_TRY(Ref r, checked(PyObject_Vectorcall(c.func.get(), args, nargsf, kwnames)));
@@ -42,8 +41,7 @@ struct JuxtState {
     explicit JuxtState(Ref f) noexcept : funcs(std::move(f)) {}
 };
 
-TypeCell juxt_type("Juxt", [] { return callable_spec<JuxtState>("quibra._quibra.Juxt"); },
-                   hide_vectorcall_offset);
+TypeCell juxt_type("Juxt", [] { return callable_spec<JuxtState>("quibra._quibra.Juxt"); });
 
 Result<Ref> juxt_call(JuxtState& j, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* funcs = j.funcs.get();
@@ -75,8 +73,7 @@ struct ExceptsState {
     ExceptsState(Ref e, Ref f, Ref h) noexcept : exc(std::move(e)), func(std::move(f)), handler(std::move(h)) {}
 };
 
-TypeCell excepts_type("Excepts", [] { return callable_spec<ExceptsState>("quibra._quibra.Excepts"); },
-                      hide_vectorcall_offset);
+TypeCell excepts_type("Excepts", [] { return callable_spec<ExceptsState>("quibra._quibra.Excepts"); });
 
 Result<Ref> excepts_call(ExceptsState& x, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* r = PyObject_Vectorcall(x.func.get(), args, nargsf, kwnames);

@@ -22,8 +22,7 @@ struct MemoizeState {
         : key(std::move(k)), func(std::move(f)), cache(std::move(c)), unary(u), keywords(kw) {}
 };
 
-TypeCell memoize_type("Memoize", [] { return callable_spec<MemoizeState>("quibra._quibra.Memoize"); },
-                      hide_vectorcall_offset);
+TypeCell memoize_type("Memoize", [] { return callable_spec<MemoizeState>("quibra._quibra.Memoize"); });
 
 struct Shape {
     bool unary = false;
