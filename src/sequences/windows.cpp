@@ -4,6 +4,7 @@
 #include "utils/registry.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -175,11 +176,10 @@ inline PyObject* fetch(PyObject* it) noexcept {
 }
 
 // A chunk under construction: elements go straight into a tuple that grows
-// toward n when n is beyond the initial reservation. Its empty slots are
-// null, so it stays untracked by the collector until it is whole: the
-// source's __next__ runs between fills, and gc.get_objects() must not hand
-// it a tuple with holes. Operations that can fail return false with the
-// exception set.
+// toward n when n is beyond the initial reservation. Slots not filled yet
+// hold None, never null: the source's __next__ runs between fills, and
+// whatever it reaches (gc.get_objects(), for one) must find a whole tuple.
+// Operations that can fail return false with the exception set.
 class ChunkBuilder {
 public:
     bool open(unsigned long long n) noexcept {
@@ -192,6 +192,7 @@ public:
         if (size_ == PyTuple_GET_SIZE(tuple_.get()) &&
             !replace(static_cast<Py_ssize_t>(std::min(n, 2 * static_cast<unsigned long long>(size_)))))
             return false;
+        Ref placeholder = Ref::steal(PyTuple_GET_ITEM(tuple_.get(), size_));
         PyTuple_SET_ITEM(tuple_.get(), size_++, item.release());
         return true;
     }
@@ -200,28 +201,30 @@ public:
     // elements hold `fill` (only partition pads).
     Result<Ref> finish(Py_ssize_t length, PyObject* fill = nullptr) {
         if (length != PyTuple_GET_SIZE(tuple_.get()) && !replace(length)) return Error::fetch();
-        for (Py_ssize_t k = size_; k < length; ++k) PyTuple_SET_ITEM(tuple_.get(), k, Py_NewRef(fill));
-        PyObject_GC_Track(tuple_.get());
+        for (Py_ssize_t k = size_; k < length; ++k) {
+            Ref placeholder = Ref::steal(PyTuple_GET_ITEM(tuple_.get(), k));
+            PyTuple_SET_ITEM(tuple_.get(), k, Py_NewRef(fill));
+        }
         return std::move(tuple_);
     }
 
 private:
-    // Moves the collected references into a new tuple.
+    // Swaps the collected references into a new None-filled tuple (the old
+    // one keeps Nones in their place).
     bool replace(Py_ssize_t length) noexcept {
         PyObject* fresh = PyTuple_New(length);  // length >= 1: never the shared empty tuple
         if (!fresh) return false;
-        PyObject_GC_UnTrack(fresh);
-        if (tuple_) {
-            for (Py_ssize_t k = 0; k < size_; ++k) {
-                PyTuple_SET_ITEM(fresh, k, PyTuple_GET_ITEM(tuple_.get(), k));
-                PyTuple_SET_ITEM(tuple_.get(), k, nullptr);
-            }
+        for (Py_ssize_t k = 0; k < length; ++k) PyTuple_SET_ITEM(fresh, k, Py_NewRef(Py_None));
+        for (Py_ssize_t k = 0; tuple_ && k < size_; ++k) {
+            PyObject* item = PyTuple_GET_ITEM(tuple_.get(), k);
+            PyTuple_SET_ITEM(tuple_.get(), k, PyTuple_GET_ITEM(fresh, k));
+            PyTuple_SET_ITEM(fresh, k, item);
         }
         tuple_ = Ref::steal(fresh);
         return true;
     }
 
-    Ref tuple_;  // a dropped builder releases what it collected (empty slots are null)
+    Ref tuple_;  // a dropped builder releases what it collected
     Py_ssize_t size_ = 0;
 };
 
