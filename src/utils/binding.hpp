@@ -113,7 +113,8 @@ struct Args {
     Result<unsigned long long> to_u64(std::size_t i) const;
     // Signed count through __index__ (for sizes that may be negative).
     Result<long long> to_i64(std::size_t i) const;
-    // A strict boolean: only True or False (an omitted parameter is false).
+    // A strict boolean: True or False, or a numeric library's boolean scalar
+    // (an omitted parameter is false); anything else fails conversion.
     Result<bool> to_strict_bool(std::size_t i) const;
     // The extra positional arguments as a new tuple, for bodies that keep
     // them or hand them on.
