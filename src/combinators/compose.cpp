@@ -14,6 +14,7 @@ struct ComposeState {
     Ref funcs;  // tuple in call order: the first element is called first
 
     explicit ComposeState(Ref f) noexcept : funcs(std::move(f)) {}
+    int traverse(const Visitor& visit) const { return visit(funcs); }
 };
 
 TypeCell compose_type("Compose", [] { return callable_spec<ComposeState>("quibra._quibra.Compose"); });
@@ -43,17 +44,17 @@ Result<Ref> make_compose(Ref funcs) {
     return make_native<ComposeState>(type, std::move(funcs));
 }
 
-Result<Ref> compose_body(Args& a) {
-    Py_ssize_t n = a.rest_count;
+Result<Ref> compose_body(Args<"*funcs">& a) {
+    Py_ssize_t n = a.rest_count();
     if (n == 0) return make_identity(a.self);
     // Reversed once here so that every call walks front to back.
     QB_TRY(Ref order, new_tuple(n));
-    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(order.get(), i, Py_NewRef(a.rest_items[n - 1 - i]));
+    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(order.get(), i, Py_NewRef(a.rest()[static_cast<std::size_t>(n - 1 - i)]));
     return make_compose(std::move(order));
 }
 
-Result<Ref> compose_left_body(Args& a) {
-    if (a.rest_count == 0) return make_identity(a.self);
+Result<Ref> compose_left_body(Args<"*funcs">& a) {
+    if (a.rest_count() == 0) return make_identity(a.self);
     QB_TRY(Ref funcs, a.rest_tuple());
     return make_compose(std::move(funcs));
 }
@@ -67,8 +68,8 @@ Result<Ref> pipe_walk(PyObject* data, PyObject* const* funcs, Py_ssize_t n) {
     return value;
 }
 
-Result<Ref> pipe_body(Args& a) {
-    return pipe_walk(a[0], a.rest_items, a.rest_count);
+Result<Ref> pipe_body(Args<"data, *funcs">& a) {
+    return pipe_walk(a.get<"data">(), a.rest().data(), a.rest_count());
 }
 
 // One step of threading through a (callable, extra...) tuple form: the value
@@ -85,12 +86,11 @@ Result<Ref> thread_tuple_form(PyObject* form, PyObject* value, bool last) {
     return argv.call(fn);
 }
 
-Result<Ref> thread(Args& a, bool last) {
+Result<Ref> thread(PyObject* val, std::span<PyObject* const> forms, bool last) {
     ChainGuard guard;
     if (!guard.entered()) return Error::fetch();
-    Ref value = Ref::borrow(a[0]);
-    for (Py_ssize_t i = 0; i < a.rest_count; ++i) {
-        PyObject* form = a.rest_items[i];
+    Ref value = Ref::borrow(val);
+    for (PyObject* form : forms) {
         if (PyTuple_Check(form)) {
             QB_TRY(value, thread_tuple_form(form, value.get(), last));
         } else {
@@ -100,15 +100,15 @@ Result<Ref> thread(Args& a, bool last) {
     return value;
 }
 
-Result<Ref> thread_first_body(Args& a) { return thread(a, false); }
-Result<Ref> thread_last_body(Args& a) { return thread(a, true); }
+Result<Ref> thread_first_body(Args<"val, *forms">& a) { return thread(a.get<"val">(), a.rest(), false); }
+Result<Ref> thread_last_body(Args<"val, *forms">& a) { return thread(a.get<"val">(), a.rest(), true); }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("pipe", "data, *funcs", pipe_body),
-    QB_FUNCTION("compose", "*funcs", compose_body),
-    QB_FUNCTION("compose_left", "*funcs", compose_left_body),
-    QB_FUNCTION("thread_first", "val, *forms", thread_first_body),
-    QB_FUNCTION("thread_last", "val, *forms", thread_last_body),
+    QB_FUNCTION("pipe", pipe_body),
+    QB_FUNCTION("compose", compose_body),
+    QB_FUNCTION("compose_left", compose_left_body),
+    QB_FUNCTION("thread_first", thread_first_body),
+    QB_FUNCTION("thread_last", thread_last_body),
     QB_METHODS_END,
 };
 

@@ -42,6 +42,12 @@ public:
         return slow_get(func);
     }
 
+    // The signature is written once, before the state becomes Known, and
+    // only read after that.
+    int traverse(const Visitor& visit) const {
+        return state_.load(std::memory_order_acquire) == Known ? visit(sig_) : 0;
+    }
+
 private:
     enum : unsigned char { Unset, Running, Known, Unavailable };
 
@@ -105,18 +111,19 @@ struct CurryState {
     CurryState(Ref f, Ref a, Ref k) noexcept : func(std::move(f)), args(std::move(a)), kwargs(std::move(k)) {}
     CurryState(Ref f, Ref a, Ref k, Ref known) noexcept
         : func(std::move(f)), args(std::move(a)), kwargs(std::move(k)), sig(std::move(known)) {}
+    int traverse(const Visitor& visit) const { return visit(func, args, kwargs, sig); }
 };
 
-Result<Ref> curry_new(Args& a);
+Result<Ref> curry_new(Args<"func, *args, **kwargs">& a);
 
 TypeCell curry_type("curry", [] {
-    return callable_spec<CurryState>("quibra._quibra.curry", SignatureDoc<"curry", "func, *args, **kwargs">::c_str(),
-                                     reinterpret_cast<void*>(&new_slot<"curry", "func, *args, **kwargs", curry_new>));
+    return callable_spec<CurryState>("quibra._quibra.curry", constructor_doc<"curry", curry_new>(),
+                                     reinterpret_cast<void*>(&new_slot<"curry", curry_new>));
 });
 
-Result<Ref> curry_new(Args& a) {
+Result<Ref> curry_new(Args<"func, *args, **kwargs">& a) {
     QB_TRY(Ref args, a.rest_tuple());
-    return make_native<CurryState>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a[0]), std::move(args), a.kwargs);
+    return make_native<CurryState>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a.get<"func">()), std::move(args), a.kwargs);
 }
 
 PyObject* interned(const char* text) {

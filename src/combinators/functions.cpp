@@ -16,6 +16,7 @@ struct ComplementState {
     Ref func;
 
     explicit ComplementState(Ref f) noexcept : func(std::move(f)) {}
+    int traverse(const Visitor& visit) const { return visit(func); }
 };
 
 TypeCell complement_type("Complement", [] { return callable_spec<ComplementState>("quibra._quibra.Complement"); });
@@ -39,6 +40,7 @@ struct JuxtState {
     Ref funcs;  // tuple, possibly empty
 
     explicit JuxtState(Ref f) noexcept : funcs(std::move(f)) {}
+    int traverse(const Visitor& visit) const { return visit(funcs); }
 };
 
 TypeCell juxt_type("Juxt", [] { return callable_spec<JuxtState>("quibra._quibra.Juxt"); });
@@ -71,6 +73,7 @@ struct ExceptsState {
     Ref handler;  // empty: matching exceptions become None
 
     ExceptsState(Ref e, Ref f, Ref h) noexcept : exc(std::move(e)), func(std::move(f)), handler(std::move(h)) {}
+    int traverse(const Visitor& visit) const { return visit(exc, func, handler); }
 };
 
 TypeCell excepts_type("Excepts", [] { return callable_spec<ExceptsState>("quibra._quibra.Excepts"); });
@@ -93,50 +96,50 @@ PyObject* excepts_vectorcall(PyObject* self, PyObject* const* args, std::size_t 
 
 // ---- module functions ---------------------------------------------------------------------
 
-Result<Ref> identity_body(Args& a) { return Ref::borrow(a[0]); }
+Result<Ref> identity_body(Args<"x">& a) { return Ref::borrow(a.get<"x">()); }
 
-Result<Ref> apply_body(Args& a) {
+Result<Ref> apply_body(Args<"func, *args, **kwargs">& a) {
     PyObject* kwargs = PyDict_GET_SIZE(a.kwargs.get()) ? a.kwargs.get() : nullptr;
-    return checked(PyObject_VectorcallDict(a[0], a.rest_items, static_cast<std::size_t>(a.rest_count), kwargs));
+    return checked(PyObject_VectorcallDict(a.get<"func">(), a.rest().data(), a.rest().size(), kwargs));
 }
 
-Result<Ref> do_body(Args& a) {
-    QB_TRY(Ref ignored, call(a[0], a[1]));
-    return Ref::borrow(a[1]);
+Result<Ref> do_body(Args<"func, x">& a) {
+    QB_TRY(Ref ignored, call(a.get<"func">(), a.get<"x">()));
+    return Ref::borrow(a.get<"x">());
 }
 
-Result<Ref> complement_body(Args& a) {
+Result<Ref> complement_body(Args<"func">& a) {
     QB_TRY(PyTypeObject * type, complement_type.get());
-    return make_native<ComplementState>(type, Ref::borrow(a[0]));
+    return make_native<ComplementState>(type, Ref::borrow(a.get<"func">()));
 }
 
-Result<Ref> juxt_body(Args& a) {
+Result<Ref> juxt_body(Args<"*funcs">& a) {
     // A single non-callable argument is the collection of functions itself.
-    bool collection = a.rest_count == 1 && !PyCallable_Check(a.rest_items[0]);
-    QB_TRY(Ref funcs, collection ? checked(PySequence_Tuple(a.rest_items[0])) : a.rest_tuple());
+    bool collection = a.rest().size() == 1 && !PyCallable_Check(a.rest()[0]);
+    QB_TRY(Ref funcs, collection ? checked(PySequence_Tuple(a.rest()[0])) : a.rest_tuple());
     QB_TRY(PyTypeObject * type, juxt_type.get());
     return make_native<JuxtState>(type, std::move(funcs));
 }
 
-Result<Ref> excepts_body(Args& a) {
+Result<Ref> excepts_body(Args<"exc, func, handler=None">& a) {
     QB_TRY(PyTypeObject * type, excepts_type.get());
-    return make_native<ExceptsState>(type, Ref::borrow(a[0]), Ref::borrow(a[1]), Ref::borrow(a[2]));
+    return make_native<ExceptsState>(type, Ref::borrow(a.get<"exc">()), Ref::borrow(a.get<"func">()), Ref::borrow(a.get<"handler">()));
 }
 
-Result<Ref> flip_body(Args& a) { return call(a[0], a[2], a[1]); }
+Result<Ref> flip_body(Args<"func, a, b">& a) { return call(a.get<"func">(), a.get<"b">(), a.get<"a">()); }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("identity", "x", identity_body),
-    QB_FUNCTION_VARARGS("apply", "func, *args, **kwargs", apply_body),
-    QB_FUNCTION("do", "func, x", do_body),
-    QB_FUNCTION("complement", "func", complement_body),
-    QB_FUNCTION("juxt", "*funcs", juxt_body),
-    QB_FUNCTION("excepts", "exc, func, handler=None", excepts_body),
+    QB_FUNCTION("identity", identity_body),
+    QB_FUNCTION_VARARGS("apply", apply_body),
+    QB_FUNCTION("do", do_body),
+    QB_FUNCTION("complement", complement_body),
+    QB_FUNCTION("juxt", juxt_body),
+    QB_FUNCTION("excepts", excepts_body),
     QB_METHODS_END,
 };
 
 // Not a namespace function: the module exports it only inside a curry.
-PyMethodDef flip_def = QB_FUNCTION("flip", "func, a, b", flip_body);
+PyMethodDef flip_def = QB_FUNCTION("flip", flip_body);
 
 // A builtin function object bound to the module, as the execution step makes them.
 Result<Ref> module_function(PyMethodDef* def, PyObject* module) {

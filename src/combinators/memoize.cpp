@@ -20,6 +20,7 @@ struct MemoizeState {
 
     MemoizeState(Ref k, Ref f, Ref c, bool u, bool kw) noexcept
         : key(std::move(k)), func(std::move(f)), cache(std::move(c)), unary(u), keywords(kw) {}
+    int traverse(const Visitor& visit) const { return visit(key, func, cache); }
 };
 
 TypeCell memoize_type("Memoize", [] { return callable_spec<MemoizeState>("quibra._quibra.Memoize"); });
@@ -154,25 +155,25 @@ PyObject* memoize_vectorcall(PyObject* self, PyObject* const* args, std::size_t 
     return vectorcall_entry<MemoizeState, memoize_call>(self, args, nargsf, kwnames);
 }
 
-Result<Ref> memoize_body(Args& a) {
+Result<Ref> memoize_body(Args<"func, cache=None, key=None">& a) {
     Ref cache;
-    if (a[1]) {
-        if (!PyDict_Check(a[1])) return a.note(type_check_error(a[1], "dict"), 1);
-        cache = Ref::borrow(a[1]);
+    if (a.get<"cache">()) {
+        if (!PyDict_Check(a.get<"cache">())) return a.note<"cache">(type_check_error(a.get<"cache">(), "dict"));
+        cache = Ref::borrow(a.get<"cache">());
     } else {
         QB_TRY(cache, new_dict());
     }
     // An unreadable signature only makes keys less compact; it never stops
     // the wrapper from being made.
     Shape shape;
-    if (Result<Shape> s = analyse(a[0])) shape = *s;
+    if (Result<Shape> s = analyse(a.get<"func">())) shape = *s;
     QB_TRY(PyTypeObject * type, memoize_type.get());
-    return make_native<MemoizeState>(type, Ref::borrow(a[2]), Ref::borrow(a[0]), std::move(cache), shape.unary,
+    return make_native<MemoizeState>(type, Ref::borrow(a.get<"key">()), Ref::borrow(a.get<"func">()), std::move(cache), shape.unary,
                                      shape.keywords);
 }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("memoize", "func, cache=None, key=None", memoize_body),
+    QB_FUNCTION("memoize", memoize_body),
     QB_METHODS_END,
 };
 

@@ -70,24 +70,33 @@ Status apply_to_entry(PyObject* func, PyObject* result, PyObject* key, PyObject*
 }
 
 template <Op op>
-Result<Ref> transform_body(Args& a) {
-    PyObject* func = a[0];
+Result<Ref> transform(PyObject* func, PyObject* d, PyObject* factory) {
     // The container comes first: the factory runs even if `d` is unusable.
-    QB_TRY(Ref result, make_container(a[2]));
+    QB_TRY(Ref result, make_container(factory));
     PyObject* out = result.get();
-    QB_CHECK(for_each_item(a[1], [func, out](PyObject* key, PyObject* value) {
+    QB_CHECK(for_each_item(d, [func, out](PyObject* key, PyObject* value) {
         return apply_to_entry<op>(func, out, key, value);
     }));
     return result;
 }
 
+template <Op op>
+Result<Ref> map_body(Args<"func, d, factory=None">& a) {
+    return transform<op>(a.get<"func">(), a.get<"d">(), a.get<"factory">());
+}
+
+template <Op op>
+Result<Ref> filter_body(Args<"predicate, d, factory=None">& a) {
+    return transform<op>(a.get<"predicate">(), a.get<"d">(), a.get<"factory">());
+}
+
 PyMethodDef functions[] = {
-    QB_FUNCTION("keymap", "func, d, factory=None", transform_body<Op::KeyMap>),
-    QB_FUNCTION("valmap", "func, d, factory=None", transform_body<Op::ValMap>),
-    QB_FUNCTION("itemmap", "func, d, factory=None", transform_body<Op::ItemMap>),
-    QB_FUNCTION("keyfilter", "predicate, d, factory=None", transform_body<Op::KeyFilter>),
-    QB_FUNCTION("valfilter", "predicate, d, factory=None", transform_body<Op::ValFilter>),
-    QB_FUNCTION("itemfilter", "predicate, d, factory=None", transform_body<Op::ItemFilter>),
+    QB_FUNCTION("keymap", map_body<Op::KeyMap>),
+    QB_FUNCTION("valmap", map_body<Op::ValMap>),
+    QB_FUNCTION("itemmap", map_body<Op::ItemMap>),
+    QB_FUNCTION("keyfilter", filter_body<Op::KeyFilter>),
+    QB_FUNCTION("valfilter", filter_body<Op::ValFilter>),
+    QB_FUNCTION("itemfilter", filter_body<Op::ItemFilter>),
     QB_METHODS_END,
 };
 

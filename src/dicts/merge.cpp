@@ -26,10 +26,10 @@ Error not_iterable(PyObject* o) {
     return Error::type_error("'" + display_str(name.get()) + "' object is not iterable");
 }
 
-Result<Ref> merge_body(Args& a) {
-    PyObject* factory = a[0];
+Result<Ref> merge_body(Args<"*dicts, factory=None">& a) {
+    PyObject* factory = a.get<"factory">();
     if (!factory) {
-        QB_TRY(Ref out, merge_exact(a.rest_items, a.rest_count));
+        QB_TRY(Ref out, merge_exact(a.rest().data(), a.rest_count()));
         if (out) return out;
     }
     QB_TRY(Ref result, make_container(factory));
@@ -66,12 +66,12 @@ Result<Ref> collect_values(PyObject* maps) {
     return groups;
 }
 
-Result<Ref> merge_with_body(Args& a) {
-    PyObject* func = a[0];
+Result<Ref> merge_with_body(Args<"func, *dicts, factory=None">& a) {
+    PyObject* func = a.get<"func">();
     QB_TRY(Ref dicts, a.rest_tuple());
     QB_TRY(Ref maps, mapping_list(dicts.get()));
     QB_TRY(Ref groups, collect_values(maps.get()));
-    QB_TRY(Ref result, make_container(a[1]));
+    QB_TRY(Ref result, make_container(a.get<"factory">()));
     // `groups` is private, so walking it while func runs is safe.
     Py_ssize_t pos = 0;
     PyObject *key, *values;
@@ -83,8 +83,8 @@ Result<Ref> merge_with_body(Args& a) {
 }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("merge", "*dicts, factory=None", merge_body),
-    QB_FUNCTION("merge_with", "func, *dicts, factory=None", merge_with_body),
+    QB_FUNCTION("merge", merge_body),
+    QB_FUNCTION("merge_with", merge_with_body),
     QB_METHODS_END,
 };
 

@@ -66,17 +66,17 @@ Result<Ref> get_in(PyObject* keys, PyObject* coll, PyObject* dflt, bool no_defau
     return cur;
 }
 
-Result<Ref> get_in_body(Args& a) {
-    QB_TRY(bool no_default, a.to_strict_bool(3));
-    return get_in(a[0], a[1], a[2], no_default);
+Result<Ref> get_in_body(Args<"keys, coll, default=None, no_default=False">& a) {
+    QB_TRY(bool no_default, a.to_strict_bool<"no_default">());
+    return get_in(a.get<"keys">(), a.get<"coll">(), a.get<"default">(), no_default);
 }
 
 // ---- assoc, dissoc ----------------------------------------------------------
 
-Result<Ref> assoc_body(Args& a) {
-    QB_TRY(Ref result, make_container(a[3]));
-    QB_CHECK(copy_items(a[0], result.get()));
-    QB_CHECK(store(result.get(), a[1], a[2]));
+Result<Ref> assoc_body(Args<"d, key, value, factory=None">& a) {
+    QB_TRY(Ref result, make_container(a.get<"factory">()));
+    QB_CHECK(copy_items(a.get<"d">(), result.get()));
+    QB_CHECK(store(result.get(), a.get<"key">(), a.get<"value">()));
     return result;
 }
 
@@ -87,10 +87,10 @@ Status discard(PyObject* result, PyObject* key) {
     return checked_status(exact ? PyDict_DelItem(result, key) : PyObject_DelItem(result, key));
 }
 
-Result<Ref> dissoc_body(Args& a) {
-    QB_TRY(Ref result, make_container(a[1]));
-    QB_CHECK(copy_items(a[0], result.get()));
-    for (Py_ssize_t i = 0; i < a.rest_count; ++i) QB_CHECK(discard(result.get(), a.rest_items[i]));
+Result<Ref> dissoc_body(Args<"d, *keys, factory=None">& a) {
+    QB_TRY(Ref result, make_container(a.get<"factory">()));
+    QB_CHECK(copy_items(a.get<"d">(), result.get()));
+    for (PyObject* key : a.rest()) QB_CHECK(discard(result.get(), key));
     return result;
 }
 
@@ -176,25 +176,25 @@ Result<Ref> rebuild_path(PyObject* d, PyObject* keys, PyObject* factory, const L
     return value;
 }
 
-Result<Ref> assoc_in_body(Args& a) {
+Result<Ref> assoc_in_body(Args<"d, keys, value, factory=None">& a) {
     Leaf leaf;
-    leaf.value = a[2];
-    return rebuild_path(a[0], a[1], a[3], leaf);
+    leaf.value = a.get<"value">();
+    return rebuild_path(a.get<"d">(), a.get<"keys">(), a.get<"factory">(), leaf);
 }
 
-Result<Ref> update_in_body(Args& a) {
+Result<Ref> update_in_body(Args<"d, keys, func, default=None, factory=None">& a) {
     Leaf leaf;
-    leaf.func = a[2];
-    leaf.fallback = a[3];
-    return rebuild_path(a[0], a[1], a[4], leaf);
+    leaf.func = a.get<"func">();
+    leaf.fallback = a.get<"default">();
+    return rebuild_path(a.get<"d">(), a.get<"keys">(), a.get<"factory">(), leaf);
 }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("assoc", "d, key, value, factory=None", assoc_body),
-    QB_FUNCTION("dissoc", "d, *keys, factory=None", dissoc_body),
-    QB_FUNCTION("assoc_in", "d, keys, value, factory=None", assoc_in_body),
-    QB_FUNCTION("update_in", "d, keys, func, default=None, factory=None", update_in_body),
-    QB_FUNCTION("get_in", "keys, coll, default=None, no_default=False", get_in_body),
+    QB_FUNCTION("assoc", assoc_body),
+    QB_FUNCTION("dissoc", dissoc_body),
+    QB_FUNCTION("assoc_in", assoc_in_body),
+    QB_FUNCTION("update_in", update_in_body),
+    QB_FUNCTION("get_in", get_in_body),
     QB_METHODS_END,
 };
 

@@ -17,15 +17,16 @@ namespace {
 // ---- Option and Result ---------------------------------------------------------
 
 // None, by identity, is the only value that becomes an empty option.
-Result<Ref> option_of(Args& a) {
-    if (a[0] == Py_None) return make_nothing();
-    return make_some(a[0]);
+Result<Ref> option_of(Args<"v">& a) {
+    PyObject* v = a.get<"v">();
+    if (v == Py_None) return make_nothing();
+    return make_some(v);
 }
 
 // Ok(f()), or Err(exception) for an Exception; KeyboardInterrupt, SystemExit
 // and other BaseExceptions are not outcomes to capture and propagate.
-Result<Ref> result_of(Args& a) {
-    PyObject* r = PyObject_CallNoArgs(a[0]);
+Result<Ref> result_of(Args<"f">& a) {
+    PyObject* r = PyObject_CallNoArgs(a.get<"f">());
     if (r) {
         Ref value = Ref::steal(r);
         return make_ok(value.get());
@@ -39,12 +40,12 @@ Result<Ref> result_of(Args& a) {
 }
 
 PyMethodDef option_methods[] = {
-    QB_STATIC("Option", "of", "v", option_of),
+    QB_STATIC("Option", "of", option_of),
     QB_METHODS_END,
 };
 
 PyMethodDef result_methods[] = {
-    QB_STATIC("Result", "of", "f", result_of),
+    QB_STATIC("Result", "of", result_of),
     QB_METHODS_END,
 };
 
@@ -59,9 +60,9 @@ PyType_Slot result_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec option_spec = {"quibra._quibra.Option", static_cast<int>(sizeof(PyObject)), 0, kNoConstructorFlags,
+PyType_Spec option_spec = {"quibra._quibra.Option", static_cast<int>(sizeof(PyObject)), 0, kStatelessFlags,
                            option_slots};
-PyType_Spec result_spec = {"quibra._quibra.Result", static_cast<int>(sizeof(PyObject)), 0, kNoConstructorFlags,
+PyType_Spec result_spec = {"quibra._quibra.Result", static_cast<int>(sizeof(PyObject)), 0, kStatelessFlags,
                            result_slots};
 
 TypeCell option_cell("Option", [] { return &option_spec; });
@@ -77,17 +78,17 @@ bool is_missing(const Error& e) {
     return e.matches(PyExc_KeyError) || e.matches(PyExc_IndexError) || e.matches(PyExc_TypeError);
 }
 
-Result<Ref> first_opt_body(Args& a) { return first_opt_of(a[0]); }
-Result<Ref> last_opt_body(Args& a) { return last_opt_of(a[0]); }
+Result<Ref> first_opt_body(Args<"seq">& a) { return first_opt_of(a.get<"seq">()); }
+Result<Ref> last_opt_body(Args<"seq">& a) { return last_opt_of(a.get<"seq">()); }
 
 // n is converted before seq is touched.
-Result<Ref> nth_opt_body(Args& a) {
-    QB_TRY(unsigned long long n, a.to_u64(0));
-    return nth_opt_of(n, a[1]);
+Result<Ref> nth_opt_body(Args<"n, seq">& a) {
+    QB_TRY(unsigned long long n, a.to_u64<"n">());
+    return nth_opt_of(n, a.get<"seq">());
 }
 
-Result<Ref> get_opt_body(Args& a) {
-    PyObject* r = PyObject_GetItem(a[1], a[0]);
+Result<Ref> get_opt_body(Args<"ind, coll">& a) {
+    PyObject* r = PyObject_GetItem(a.get<"coll">(), a.get<"ind">());
     if (r) {
         Ref value = Ref::steal(r);
         return make_some(value.get());
@@ -98,10 +99,10 @@ Result<Ref> get_opt_body(Args& a) {
 }
 
 // coll[k1][k2]...[kn]; with no keys, coll itself.
-Result<Ref> get_in_opt_body(Args& a) {
-    Ref cur = Ref::borrow(a[0]);
-    for (Py_ssize_t i = 0; i < a.rest_count; ++i) {
-        PyObject* next = PyObject_GetItem(cur.get(), a.rest_items[i]);
+Result<Ref> get_in_opt_body(Args<"coll, *keys">& a) {
+    Ref cur = Ref::borrow(a.get<"coll">());
+    for (PyObject* key : a.rest()) {
+        PyObject* next = PyObject_GetItem(cur.get(), key);
         if (!next) {
             Error e = Error::fetch();
             if (is_missing(e)) return make_nothing();
@@ -113,8 +114,8 @@ Result<Ref> get_in_opt_body(Args& a) {
 }
 
 // Some((first, chain((first,), it))); the chain shares the caller's iterator.
-Result<Ref> peek_opt_body(Args& a) {
-    QB_TRY(Ref it, get_iter(a[0]));
+Result<Ref> peek_opt_body(Args<"seq">& a) {
+    QB_TRY(Ref it, get_iter(a.get<"seq">()));
     QB_TRY(Ref first, next_item(it.get()));
     if (!first) return make_nothing();
     QB_TRY(Ref chained, chain_with_first(first.get(), it.get()));
@@ -125,12 +126,12 @@ Result<Ref> peek_opt_body(Args& a) {
 }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("first_opt", "seq", first_opt_body),
-    QB_FUNCTION("last_opt", "seq", last_opt_body),
-    QB_FUNCTION("nth_opt", "n, seq", nth_opt_body),
-    QB_FUNCTION("get_opt", "ind, coll", get_opt_body),
-    QB_FUNCTION("get_in_opt", "coll, *keys", get_in_opt_body),
-    QB_FUNCTION("peek_opt", "seq", peek_opt_body),
+    QB_FUNCTION("first_opt", first_opt_body),
+    QB_FUNCTION("last_opt", last_opt_body),
+    QB_FUNCTION("nth_opt", nth_opt_body),
+    QB_FUNCTION("get_opt", get_opt_body),
+    QB_FUNCTION("get_in_opt", get_in_opt_body),
+    QB_FUNCTION("peek_opt", peek_opt_body),
     QB_METHODS_END,
 };
 

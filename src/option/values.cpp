@@ -17,6 +17,7 @@ namespace {
 struct Payload {
     Ref value;
     explicit Payload(Ref v) noexcept : value(std::move(v)) {}
+    int traverse(const Visitor& visit) const { return visit(value); }
 };
 
 // NothingType instances carry nothing.
@@ -27,25 +28,12 @@ PyObject* payload(PyObject* self) noexcept { return state_of<Payload>(self).valu
 // The payload classes take part in cyclic garbage collection. An Err from
 // Result.of holds a traceback whose frames usually hold that very Err in a
 // local, and a Some can sit inside the list it holds: invisible to the
-// collector, such cycles would never be freed. Being tracked also puts the
-// interpreter's deallocation depth guard on long chains like
-// Some(Some(Some(...))), which would otherwise overflow the C stack.
+// collector, such cycles would never be freed.
 //
 // No clear slot is needed: the payload is fixed before the object can be
 // reached, so no cycle runs through these objects alone, and the collector
 // breaks every other cycle through its other members.
-constexpr unsigned kPayloadFlags = kTypeFlags | Py_TPFLAGS_HAVE_GC;
-
-int payload_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
-    Py_VISIT(Py_TYPE(self));
-    Py_VISIT(payload(self));
-    return 0;
-}
-
-void payload_dealloc(PyObject* self) noexcept {
-    PyObject_GC_UnTrack(self);
-    native_dealloc<Payload>(self);
-}
+constexpr unsigned kPayloadFlags = type_flags<Payload>(true);
 
 extern TypeCell some_cell;
 extern TypeCell nothing_cell;
@@ -119,41 +107,49 @@ PyObject* payload_get(PyObject* self, void*) noexcept { return Py_NewRef(payload
 // ---- Some -----------------------------------------------------------------------
 
 // The constructor of Some, Ok and Err; the body receives the class as self.
-Result<Ref> payload_new(Args& a) {
-    return make_native<Payload>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a[0]));
+Result<Ref> value_new(Args<"value">& a) {
+    return make_native<Payload>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a.get<"value">()));
 }
 
-Result<Ref> some_map(Args& a) {
-    QB_TRY(Ref r, call(a[0], payload(a.self)));
+Result<Ref> error_new(Args<"error">& a) {
+    return make_native<Payload>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a.get<"error">()));
+}
+
+Result<Ref> some_map(Args<"$self, f">& a) {
+    QB_TRY(Ref r, call(a.get<"f">(), payload(a.self)));
     return wrap(some_cell, std::move(r));
 }
 
-Result<Ref> some_and_then(Args& a) {
-    QB_TRY(Ref r, call(a[0], payload(a.self)));
+Result<Ref> some_and_then(Args<"$self, f">& a) {
+    QB_TRY(Ref r, call(a.get<"f">(), payload(a.self)));
     if (!is_option(r.get())) return Error::type_error("and_then callback must return an Option");
     return r;
 }
 
-Result<Ref> some_filter(Args& a) {
-    QB_TRY(Ref verdict, call(a[0], payload(a.self)));
+Result<Ref> some_filter(Args<"$self, pred">& a) {
+    QB_TRY(Ref verdict, call(a.get<"pred">(), payload(a.self)));
     QB_TRY(bool keep, is_true(verdict.get()));
     return keep ? make_some(payload(a.self)) : make_nothing();
 }
 
 Result<Ref> some_unwrap(PyObject* self) { return Ref::borrow(payload(self)); }
-Result<Ref> some_unwrap_or(Args& a) { return Ref::borrow(payload(a.self)); }
-Result<Ref> some_ok_or(Args& a) { return make_ok(payload(a.self)); }
+// The payload itself, whatever the argument (unwrap_or, unwrap_or_else).
+template <FixedString P>
+Result<Ref> own_payload(Args<P>& a) {
+    return Ref::borrow(payload(a.self));
+}
+Result<Ref> some_ok_or(Args<"$self, err">& a) { return make_ok(payload(a.self)); }
 Result<Ref> yes(PyObject*) { return bool_ref(true); }
 Result<Ref> no(PyObject*) { return bool_ref(false); }
 
 PyMethodDef some_methods[] = {
-    QB_METHOD("Some", "map", "$self, f", some_map),
-    QB_METHOD("Some", "and_then", "$self, f", some_and_then),
-    QB_METHOD("Some", "filter", "$self, pred", some_filter),
+    QB_METHOD("Some", "map", some_map),
+    QB_METHOD("Some", "and_then", some_and_then),
+    QB_METHOD("Some", "filter", some_filter),
     QB_METHOD0("Some", "unwrap", some_unwrap),
-    QB_METHOD("Some", "unwrap_or", "$self, default", some_unwrap_or),
-    QB_METHOD("Some", "unwrap_or_else", "$self, f", some_unwrap_or),
-    QB_METHOD("Some", "ok_or", "$self, err", some_ok_or),
+    QB_METHOD("Some", "unwrap_or", own_payload<"$self, default">),
+    QB_METHOD("Some", "unwrap_or_else", own_payload<"$self, f">),
+    QB_METHOD("Some", "ok_or", some_ok_or),
     QB_METHOD0("Some", "is_some", yes),
     QB_METHOD0("Some", "is_none", no),
     QB_METHODS_END,
@@ -170,10 +166,10 @@ PyGetSetDef error_getset[] = {
 };
 
 PyType_Slot some_slots[] = {
-    {Py_tp_doc, const_cast<char*>("Some(value)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Some", "value", payload_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&payload_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(&payload_traverse)},
+    {Py_tp_doc, const_cast<char*>(constructor_doc<"Some", value_new>())},
+    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Some", value_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&native_traverse<Payload>)},
     {Py_tp_methods, some_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_true)},
     {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Some">)},
@@ -186,30 +182,34 @@ PyType_Spec some_spec = {"quibra._quibra.Some", native_size<Payload>(), 0, kPayl
 
 // ---- NothingType ------------------------------------------------------------------
 
-Result<Ref> nothing_new(Args& a) { return make_native<Empty>(reinterpret_cast<PyTypeObject*>(a.self)); }
-Result<Ref> fresh_nothing(Args&) { return make_nothing(); }
+Result<Ref> nothing_new(Args<"">& a) { return make_native<Empty>(reinterpret_cast<PyTypeObject*>(a.self)); }
+// A new empty option, whatever the argument (map, and_then, filter).
+template <FixedString P>
+Result<Ref> fresh_nothing(Args<P>&) {
+    return make_nothing();
+}
 
 Result<Ref> nothing_unwrap(PyObject*) { return Error::value_error("called `unwrap` on Nothing"); }
-Result<Ref> nothing_unwrap_or(Args& a) { return Ref::borrow(a[0]); }
-Result<Ref> nothing_unwrap_or_else(Args& a) { return call(a[0]); }
-Result<Ref> nothing_ok_or(Args& a) { return make_err(a[0]); }
+Result<Ref> nothing_unwrap_or(Args<"$self, default">& a) { return Ref::borrow(a.get<"default">()); }
+Result<Ref> nothing_unwrap_or_else(Args<"$self, f">& a) { return call(a.get<"f">()); }
+Result<Ref> nothing_ok_or(Args<"$self, err">& a) { return make_err(a.get<"err">()); }
 
 PyMethodDef nothing_methods[] = {
-    QB_METHOD("NothingType", "map", "$self, f", fresh_nothing),
-    QB_METHOD("NothingType", "and_then", "$self, f", fresh_nothing),
-    QB_METHOD("NothingType", "filter", "$self, pred", fresh_nothing),
+    QB_METHOD("NothingType", "map", fresh_nothing<"$self, f">),
+    QB_METHOD("NothingType", "and_then", fresh_nothing<"$self, f">),
+    QB_METHOD("NothingType", "filter", fresh_nothing<"$self, pred">),
     QB_METHOD0("NothingType", "unwrap", nothing_unwrap),
-    QB_METHOD("NothingType", "unwrap_or", "$self, default", nothing_unwrap_or),
-    QB_METHOD("NothingType", "unwrap_or_else", "$self, f", nothing_unwrap_or_else),
-    QB_METHOD("NothingType", "ok_or", "$self, err", nothing_ok_or),
+    QB_METHOD("NothingType", "unwrap_or", nothing_unwrap_or),
+    QB_METHOD("NothingType", "unwrap_or_else", nothing_unwrap_or_else),
+    QB_METHOD("NothingType", "ok_or", nothing_ok_or),
     QB_METHOD0("NothingType", "is_some", no),
     QB_METHOD0("NothingType", "is_none", yes),
     QB_METHODS_END,
 };
 
 PyType_Slot nothing_slots[] = {
-    {Py_tp_doc, const_cast<char*>("NothingType()\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"NothingType", "", nothing_new>)},
+    {Py_tp_doc, const_cast<char*>(constructor_doc<"NothingType", nothing_new>())},
+    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"NothingType", nothing_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Empty>)},
     {Py_tp_methods, nothing_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_false)},
@@ -218,33 +218,32 @@ PyType_Slot nothing_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec nothing_spec = {"quibra._quibra.NothingType", native_size<Empty>(), 0, kTypeFlags, nothing_slots};
+PyType_Spec nothing_spec = {"quibra._quibra.NothingType", native_size<Empty>(), 0, type_flags<Empty>(true), nothing_slots};
 
 // ---- Ok ---------------------------------------------------------------------------
 
-Result<Ref> ok_map(Args& a) {
-    QB_TRY(Ref r, call(a[0], payload(a.self)));
+Result<Ref> ok_map(Args<"$self, f">& a) {
+    QB_TRY(Ref r, call(a.get<"f">(), payload(a.self)));
     return wrap(ok_cell, std::move(r));
 }
 
-Result<Ref> ok_and_then(Args& a) {
-    QB_TRY(Ref r, call(a[0], payload(a.self)));
+Result<Ref> ok_and_then(Args<"$self, f">& a) {
+    QB_TRY(Ref r, call(a.get<"f">(), payload(a.self)));
     if (!is_result(r.get())) return Error::type_error("and_then callback must return a Result");
     return r;
 }
 
-Result<Ref> ok_same(Args& a) { return make_ok(payload(a.self)); }
+Result<Ref> ok_same(Args<"$self, f">& a) { return make_ok(payload(a.self)); }
 Result<Ref> ok_unwrap(PyObject* self) { return Ref::borrow(payload(self)); }
-Result<Ref> ok_unwrap_or(Args& a) { return Ref::borrow(payload(a.self)); }
 Result<Ref> ok_ok(PyObject* self) { return make_some(payload(self)); }
 Result<Ref> nothing_of(PyObject*) { return make_nothing(); }
 
 PyMethodDef ok_methods[] = {
-    QB_METHOD("Ok", "map", "$self, f", ok_map),
-    QB_METHOD("Ok", "map_err", "$self, f", ok_same),
-    QB_METHOD("Ok", "and_then", "$self, f", ok_and_then),
+    QB_METHOD("Ok", "map", ok_map),
+    QB_METHOD("Ok", "map_err", ok_same),
+    QB_METHOD("Ok", "and_then", ok_and_then),
     QB_METHOD0("Ok", "unwrap", ok_unwrap),
-    QB_METHOD("Ok", "unwrap_or", "$self, default", ok_unwrap_or),
+    QB_METHOD("Ok", "unwrap_or", own_payload<"$self, default">),
     QB_METHOD0("Ok", "ok", ok_ok),
     QB_METHOD0("Ok", "err", nothing_of),
     QB_METHOD0("Ok", "is_ok", yes),
@@ -253,10 +252,10 @@ PyMethodDef ok_methods[] = {
 };
 
 PyType_Slot ok_slots[] = {
-    {Py_tp_doc, const_cast<char*>("Ok(value)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Ok", "value", payload_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&payload_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(&payload_traverse)},
+    {Py_tp_doc, const_cast<char*>(constructor_doc<"Ok", value_new>())},
+    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Ok", value_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&native_traverse<Payload>)},
     {Py_tp_methods, ok_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_true)},
     {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Ok">)},
@@ -269,10 +268,10 @@ PyType_Spec ok_spec = {"quibra._quibra.Ok", native_size<Payload>(), 0, kPayloadF
 
 // ---- Err --------------------------------------------------------------------------
 
-Result<Ref> err_same(Args& a) { return make_err(payload(a.self)); }
+Result<Ref> err_same(Args<"$self, f">& a) { return make_err(payload(a.self)); }
 
-Result<Ref> err_map_err(Args& a) {
-    QB_TRY(Ref r, call(a[0], payload(a.self)));
+Result<Ref> err_map_err(Args<"$self, f">& a) {
+    QB_TRY(Ref r, call(a.get<"f">(), payload(a.self)));
     return wrap(err_cell, std::move(r));
 }
 
@@ -283,15 +282,15 @@ Result<Ref> err_unwrap(PyObject* self) {
     return Error::fetch();
 }
 
-Result<Ref> err_unwrap_or(Args& a) { return Ref::borrow(a[0]); }
+Result<Ref> err_unwrap_or(Args<"$self, default">& a) { return Ref::borrow(a.get<"default">()); }
 Result<Ref> err_err(PyObject* self) { return make_some(payload(self)); }
 
 PyMethodDef err_methods[] = {
-    QB_METHOD("Err", "map", "$self, f", err_same),
-    QB_METHOD("Err", "map_err", "$self, f", err_map_err),
-    QB_METHOD("Err", "and_then", "$self, f", err_same),
+    QB_METHOD("Err", "map", err_same),
+    QB_METHOD("Err", "map_err", err_map_err),
+    QB_METHOD("Err", "and_then", err_same),
     QB_METHOD0("Err", "unwrap", err_unwrap),
-    QB_METHOD("Err", "unwrap_or", "$self, default", err_unwrap_or),
+    QB_METHOD("Err", "unwrap_or", err_unwrap_or),
     QB_METHOD0("Err", "ok", nothing_of),
     QB_METHOD0("Err", "err", err_err),
     QB_METHOD0("Err", "is_ok", no),
@@ -300,10 +299,10 @@ PyMethodDef err_methods[] = {
 };
 
 PyType_Slot err_slots[] = {
-    {Py_tp_doc, const_cast<char*>("Err(error)\n--\n\n")},
-    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Err", "error", payload_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&payload_dealloc)},
-    {Py_tp_traverse, reinterpret_cast<void*>(&payload_traverse)},
+    {Py_tp_doc, const_cast<char*>(constructor_doc<"Err", error_new>())},
+    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Err", error_new>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
+    {Py_tp_traverse, reinterpret_cast<void*>(&native_traverse<Payload>)},
     {Py_tp_methods, err_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_false)},
     {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Err">)},

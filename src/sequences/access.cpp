@@ -22,20 +22,20 @@ Result<Ref> fetch_required(PyObject* it) {
     return item;
 }
 
-Result<Ref> first_body(Args& a) {
-    QB_TRY(Ref it, get_iter(a[0]));
+Result<Ref> first_body(Args<"seq">& a) {
+    QB_TRY(Ref it, get_iter(a.get<"seq">()));
     return fetch_required(it.get());
 }
 
-Result<Ref> second_body(Args& a) {
-    QB_TRY(Ref it, get_iter(a[0]));
+Result<Ref> second_body(Args<"seq">& a) {
+    QB_TRY(Ref it, get_iter(a.get<"seq">()));
     QB_TRY(Ref skipped, fetch_required(it.get()));
     return fetch_required(it.get());
 }
 
-Result<Ref> nth_body(Args& a) {
-    PyObject* n = a[0];
-    PyObject* seq = a[1];
+Result<Ref> nth_body(Args<"n, seq">& a) {
+    PyObject* n = a.get<"n">();
+    PyObject* seq = a.get<"seq">();
     if (PyList_Check(seq) || PyTuple_Check(seq)) return get_item(seq, n);
     QB_TRY(PyObject * sequence, sequence_abc.get());
     int is_seq = PyObject_IsInstance(seq, sequence);
@@ -52,8 +52,8 @@ Result<Ref> nth_body(Args& a) {
     return fetch_required(it.get());
 }
 
-Result<Ref> last_body(Args& a) {
-    QB_TRY(Ref t, tail_of(1, a[0]));
+Result<Ref> last_body(Args<"seq">& a) {
+    QB_TRY(Ref t, tail_of(1, a.get<"seq">()));
     QB_TRY(Ref zero, checked(PyLong_FromLong(0)));
     return get_item(t.get(), zero.get());
 }
@@ -68,10 +68,10 @@ Result<Ref> lookup(PyObject* coll, PyObject* i, PyObject* dflt) {
     return e;
 }
 
-Result<Ref> get_body(Args& a) {
+Result<Ref> get_body(Args<"ind, coll, *rest">& a) {
     QB_TRY(PyObject * dflt, a.optional_rest("get", 3));
-    PyObject* ind = a[0];
-    PyObject* coll = a[1];
+    PyObject* ind = a.get<"ind">();
+    PyObject* coll = a.get<"coll">();
     if (!PyList_Check(ind)) return lookup(coll, ind, dflt);
     // Never past the length the walk began with; stop early if it shrinks.
     Py_ssize_t n = PyList_GET_SIZE(ind);
@@ -88,8 +88,8 @@ Result<Ref> get_body(Args& a) {
     return out;
 }
 
-Result<Ref> peek_body(Args& a) {
-    QB_TRY(Ref it, get_iter(a[0]));
+Result<Ref> peek_body(Args<"seq">& a) {
+    QB_TRY(Ref it, get_iter(a.get<"seq">()));
     Ref first = Ref::steal(PyIter_Next(it.get()));
     if (!first) {
         if (PyErr_Occurred()) return Error::fetch();
@@ -102,19 +102,19 @@ Result<Ref> peek_body(Args& a) {
     return out;
 }
 
-Result<Ref> count_body(Args& a) {
-    QB_TRY(unsigned long long n, count_of(a[0]));
+Result<Ref> count_body(Args<"seq">& a) {
+    QB_TRY(unsigned long long n, count_of(a.get<"seq">()));
     return checked(PyLong_FromUnsignedLongLong(n));
 }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("count", "seq", count_body),
-    QB_FUNCTION("first", "seq", first_body),
-    QB_FUNCTION("second", "seq", second_body),
-    QB_FUNCTION("last", "seq", last_body),
-    QB_FUNCTION("nth", "n, seq", nth_body),
-    QB_FUNCTION("get", "ind, coll, *rest", get_body),
-    QB_FUNCTION("peek", "seq", peek_body),
+    QB_FUNCTION("count", count_body),
+    QB_FUNCTION("first", first_body),
+    QB_FUNCTION("second", second_body),
+    QB_FUNCTION("last", last_body),
+    QB_FUNCTION("nth", nth_body),
+    QB_FUNCTION("get", get_body),
+    QB_FUNCTION("peek", peek_body),
     QB_METHODS_END,
 };
 

@@ -30,6 +30,8 @@ struct RustState {
     std::unique_ptr<Step> fn;
     explicit RustState(std::unique_ptr<Step> f) noexcept : fn(std::move(f)) {}
     Result<Ref> step() { return fn->next(); }
+    int traverse(const Visitor& visit) const { return fn->traverse(visit); }
+    void clear() noexcept { fn->clear(); }
 };
 
 TypeCell rust_iter_type("RustIter", [] {
@@ -39,6 +41,7 @@ TypeCell rust_iter_type("RustIter", [] {
 class EmptyStep final : public Step {
 public:
     Result<Ref> next() override { return Ref(); }
+    int traverse(const Visitor&) const override { return 0; }
 };
 
 Registrar registrar(nullptr, {&rust_iter_type});

@@ -52,6 +52,8 @@ public:
 
     bool is_list() const noexcept { return is_list_; }
 
+    int traverse(const Visitor& visit) const { return visit(obj_); }
+
 private:
     RawSource(Ref obj, bool is_list) noexcept : obj_(std::move(obj)), is_list_(is_list) {}
     Ref obj_;
@@ -72,6 +74,19 @@ struct Guarded {
 
     template <class... A>
     explicit Guarded(A&&... args) noexcept : s(std::forward<A>(args)...) {}
+
+    int traverse(const Visitor& visit) const
+        requires Collectable<S>
+    {
+        return visit(s);
+    }
+    // The collector clears only unreachable objects, so never one whose step
+    // is running.
+    void clear() noexcept
+        requires Clearable<S>
+    {
+        s.clear();
+    }
 };
 
 inline PyObject* already_executing() noexcept {
@@ -117,9 +132,8 @@ concept HasHint = requires(const S& s) { s.hint(); };
 template <class S>
 PyType_Spec* iterator_spec(const char* qualified_name, const char* doc, const char* hint_doc = nullptr) {
     static PyMethodDef methods[2] = {QB_METHODS_END, QB_METHODS_END};
-    static PyType_Slot slots[6] = {};
-    int n = 0;
-    slots[n++] = {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Guarded<S>>)};
+    static PyType_Slot slots[8] = {};
+    int n = lifecycle_slots<Guarded<S>>(slots);
     slots[n++] = {Py_tp_iter, reinterpret_cast<void*>(&PyObject_SelfIter)};
     slots[n++] = {Py_tp_iternext, reinterpret_cast<void*>(&guarded_iternext<S>)};
     if constexpr (HasHint<S>) {
@@ -128,7 +142,7 @@ PyType_Spec* iterator_spec(const char* qualified_name, const char* doc, const ch
     }
     if (doc) slots[n++] = {Py_tp_doc, const_cast<char*>(doc)};
     slots[n] = {0, nullptr};
-    static PyType_Spec spec = {qualified_name, native_size<Guarded<S>>(), 0, kNoConstructorFlags, slots};
+    static PyType_Spec spec = {qualified_name, native_size<Guarded<S>>(), 0, type_flags<Guarded<S>>(false), slots};
     return &spec;
 }
 
@@ -147,6 +161,12 @@ class Step {
 public:
     virtual ~Step() = default;
     virtual Result<Ref> next() = 0;
+    // Every object the step holds, for the collector.
+    virtual int traverse(const Visitor& visit) const = 0;
+    // Drops what could close a cycle through the RustIter alone (elements
+    // kept between steps), leaving a step that is still safe to call; most
+    // steps keep none.
+    virtual void clear() noexcept {}
 };
 
 // Wraps a step function in a new RustIter.

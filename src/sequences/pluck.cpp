@@ -63,6 +63,7 @@ struct PluckState {
     }
 
     unsigned long long hint() const noexcept { return source.remaining(); }
+    int traverse(const Visitor& visit) const { return visit(ind, source); }
 };
 
 TypeCell pluck_iter_type("PluckIter", [] {
@@ -97,6 +98,8 @@ public:
         if (!many_) return lookup(x, ind_.get());
         return lookup_all(x);
     }
+
+    int traverse(const Visitor& visit) const override { return visit(it_, ind_, dflt_); }
 
 private:
     // x[i], or the default in place of a lookup error.
@@ -148,13 +151,13 @@ private:
     std::vector<Ref> buf_;  // reused across steps: only the tuple is allocated per element
 };
 
-Result<Ref> pluck_body(Args& a) {
+Result<Ref> pluck_body(Args<"ind, seqs, *rest">& a) {
     QB_TRY(PyObject * dflt, a.optional_rest("pluck", 3));
-    return build_pluck(a[0], a[1], dflt);
+    return build_pluck(a.get<"ind">(), a.get<"seqs">(), dflt);
 }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("pluck", "ind, seqs, *rest", pluck_body),
+    QB_FUNCTION("pluck", pluck_body),
     QB_METHODS_END,
 };
 

@@ -36,45 +36,45 @@ Result<Ref> concat_iter(PyObject* seqs) {
     return call(fi, seqs);
 }
 
-Result<Ref> take_body(Args& a) { return take_iter(a[0], a[1]); }
-Result<Ref> drop_body(Args& a) { return drop_iter(a[0], a[1]); }
+Result<Ref> take_body(Args<"n, seq">& a) { return take_iter(a.get<"n">(), a.get<"seq">()); }
+Result<Ref> drop_body(Args<"n, seq">& a) { return drop_iter(a.get<"n">(), a.get<"seq">()); }
 
-Result<Ref> take_nth_body(Args& a) {
+Result<Ref> take_nth_body(Args<"n, seq">& a) {
     QB_TRY(PyObject * islice, islice_attr.get());
     QB_TRY(Ref zero, checked(PyLong_FromLong(0)));
-    return call(islice, a[1], zero.get(), Py_None, a[0]);
+    return call(islice, a.get<"seq">(), zero.get(), Py_None, a.get<"n">());
 }
 
-Result<Ref> cons_body(Args& a) {
+Result<Ref> cons_body(Args<"el, seq">& a) {
     QB_TRY(PyObject * chain, chain_attr.get());
     QB_TRY(Ref head, new_tuple(1));
-    PyTuple_SET_ITEM(head.get(), 0, Py_NewRef(a[0]));
-    return call(chain, head.get(), a[1]);
+    PyTuple_SET_ITEM(head.get(), 0, Py_NewRef(a.get<"el">()));
+    return call(chain, head.get(), a.get<"seq">());
 }
 
-Result<Ref> concat_body(Args& a) { return concat_iter(a[0]); }
-Result<Ref> concatv_body(Args& a) {
+Result<Ref> concat_body(Args<"seqs">& a) { return concat_iter(a.get<"seqs">()); }
+Result<Ref> concatv_body(Args<"*seqs">& a) {
     QB_TRY(Ref seqs, a.rest_tuple());
     return concat_iter(seqs.get());
 }
-Result<Ref> mapcat_body(Args& a) { return flat_map_iter(a[0], a[1]); }
+Result<Ref> mapcat_body(Args<"func, seqs">& a) { return flat_map_iter(a.get<"func">(), a.get<"seqs">()); }
 
 // seq[-n:] when seq slices; otherwise the last n elements of iter(seq) as a
 // tuple. n = 0 keeps everything on both paths, as seq[-0:] == seq[0:] does.
-Result<Ref> tail_body(Args& a) {
-    QB_TRY(unsigned long long n, a.to_u64(0));
-    return tail_of(n, a[1]);
+Result<Ref> tail_body(Args<"n, seq">& a) {
+    QB_TRY(unsigned long long n, a.to_u64<"n">());
+    return tail_of(n, a.get<"seq">());
 }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("take", "n, seq", take_body),
-    QB_FUNCTION("drop", "n, seq", drop_body),
-    QB_FUNCTION("take_nth", "n, seq", take_nth_body),
-    QB_FUNCTION("tail", "n, seq", tail_body),
-    QB_FUNCTION("cons", "el, seq", cons_body),
-    QB_FUNCTION("concat", "seqs", concat_body),
-    QB_FUNCTION("concatv", "*seqs", concatv_body),
-    QB_FUNCTION("mapcat", "func, seqs", mapcat_body),
+    QB_FUNCTION("take", take_body),
+    QB_FUNCTION("drop", drop_body),
+    QB_FUNCTION("take_nth", take_nth_body),
+    QB_FUNCTION("tail", tail_body),
+    QB_FUNCTION("cons", cons_body),
+    QB_FUNCTION("concat", concat_body),
+    QB_FUNCTION("concatv", concatv_body),
+    QB_FUNCTION("mapcat", mapcat_body),
     QB_METHODS_END,
 };
 

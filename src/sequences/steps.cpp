@@ -47,6 +47,8 @@ public:
         return Ref();
     }
 
+    int traverse(const Visitor& visit) const override { return visit(sources_); }
+
 private:
     std::vector<std::optional<RawSource>> sources_;  // empty: exhausted and released
     std::size_t live_;
@@ -71,6 +73,10 @@ public:
         value_ = r;
         return r;
     }
+
+    int traverse(const Visitor& visit) const override { return visit(func_, value_); }
+    // The value may be the iterator itself.
+    void clear() noexcept override { value_.reset(); }
 
 private:
     Ref func_;
@@ -103,6 +109,10 @@ public:
         return r;
     }
 
+    int traverse(const Visitor& visit) const override { return visit(src_, binop_, initial_, total_); }
+    // The running total may be the iterator itself.
+    void clear() noexcept override { total_.reset(); }
+
 private:
     RawSource src_;
     Ref binop_;
@@ -128,6 +138,8 @@ public:
         }
     }
 
+    int traverse(const Visitor& visit) const override { return visit(src_, predicate_); }
+
 private:
     // The bool singletons answer without a call.
     static int truth(PyObject* r) noexcept {
@@ -142,8 +154,8 @@ private:
 
 // Every inner sequence is opened now, so a non-iterable one fails the call;
 // an exact list is read by index, which is what its iterator would do.
-Result<Ref> interleave_body(Args& a) {
-    QB_TRY(Ref outer, get_iter(a[0]));
+Result<Ref> interleave_body(Args<"seqs">& a) {
+    QB_TRY(Ref outer, get_iter(a.get<"seqs">()));
     std::vector<std::optional<RawSource>> sources;
     for (;;) {
         QB_TRY(Ref s, next_item(outer.get()));
@@ -154,25 +166,25 @@ Result<Ref> interleave_body(Args& a) {
     return make_rust_iter(std::make_unique<InterleaveStep>(std::move(sources)));
 }
 
-Result<Ref> iterate_body(Args& a) {
-    return make_rust_iter(std::make_unique<IterateStep>(Ref::borrow(a[0]), Ref::borrow(a[1])));
+Result<Ref> iterate_body(Args<"func, x">& a) {
+    return make_rust_iter(std::make_unique<IterateStep>(Ref::borrow(a.get<"func">()), Ref::borrow(a.get<"x">())));
 }
 
-Result<Ref> accumulate_body(Args& a) {
+Result<Ref> accumulate_body(Args<"binop, seq, *rest">& a) {
     QB_TRY(PyObject * initial, a.optional_rest("accumulate", 3));
-    return accumulate_iter(a[0], a[1], initial);
+    return accumulate_iter(a.get<"binop">(), a.get<"seq">(), initial);
 }
 
-Result<Ref> remove_body(Args& a) {
-    QB_TRY(RawSource src, RawSource::open(a[1]));
-    return make_rust_iter(std::make_unique<RemoveStep>(std::move(src), Ref::borrow(a[0])));
+Result<Ref> remove_body(Args<"predicate, seq">& a) {
+    QB_TRY(RawSource src, RawSource::open(a.get<"seq">()));
+    return make_rust_iter(std::make_unique<RemoveStep>(std::move(src), Ref::borrow(a.get<"predicate">())));
 }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("interleave", "seqs", interleave_body),
-    QB_FUNCTION("remove", "predicate, seq", remove_body),
-    QB_FUNCTION("accumulate", "binop, seq, *rest", accumulate_body),
-    QB_FUNCTION("iterate", "func, x", iterate_body),
+    QB_FUNCTION("interleave", interleave_body),
+    QB_FUNCTION("remove", remove_body),
+    QB_FUNCTION("accumulate", accumulate_body),
+    QB_FUNCTION("iterate", iterate_body),
     QB_METHODS_END,
 };
 

@@ -38,6 +38,10 @@ struct UniqueState {
         }
     }
 
+    int traverse(const Visitor& visit) const { return visit(seen, source, key); }
+    // A key may be the iterator itself.
+    void clear() noexcept { seen.clear(); }
+
     // Every remaining element could be new.
     unsigned long long hint() const noexcept { return source.remaining(); }
 };
@@ -58,10 +62,10 @@ TypeCell unique_iter_type("UniqueIter", [] {
 // iterator when it accepts seq, an empty Ref when it declines.
 Result<Ref> offer_typed_buffer(PyObject* /*seq*/) { return Ref(); }
 
-Result<Ref> unique_body(Args& a) { return build_unique(a[0], a[1]); }
+Result<Ref> unique_body(Args<"seq, key=None">& a) { return build_unique(a.get<"seq">(), a.get<"key">()); }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("unique", "seq, key=None", unique_body),
+    QB_FUNCTION("unique", unique_body),
     QB_METHODS_END,
 };
 

@@ -67,6 +67,13 @@ struct InterposeState {
         return el;
     }
 
+    int traverse(const Visitor& visit) const { return visit(el, source, pending); }
+    // The pending element may be the iterator itself.
+    void clear() noexcept {
+        pending.reset();
+        finished = true;
+    }
+
     unsigned long long hint() const noexcept {
         if (finished) return 0;
         unsigned long long h = source.remaining();
@@ -144,6 +151,14 @@ struct SlidingWindowState {
         // The collector untracks tuples of atomic values; the new element may not be one.
         if (!PyObject_GC_IsTracked(t)) PyObject_GC_Track(t);
         return window;
+    }
+
+    int traverse(const Visitor& visit) const { return visit(priming, window, source); }
+    // A window may hold the iterator itself.
+    void clear() noexcept {
+        std::vector<Ref>().swap(priming);
+        window.reset();
+        finished = true;
     }
 
     unsigned long long hint() const noexcept {
@@ -257,6 +272,8 @@ public:
         return chunk.finish(static_cast<Py_ssize_t>(n_), fill_.get());
     }
 
+    int traverse(const Visitor& visit) const override { return visit(it_, fill_); }
+
 private:
     static Result<Ref> end_or_error() {
         if (PyErr_Occurred()) return Error::fetch_ffi();
@@ -276,37 +293,37 @@ Result<Ref> make_chunker(unsigned long long n, PyObject* seq, bool pad, Ref fill
 
 // ---- module functions ---------------------------------------------------------------
 
-Result<Ref> interpose_body(Args& a) {
-    QB_TRY(RawSource source, RawSource::open(a[1]));
+Result<Ref> interpose_body(Args<"el, seq">& a) {
+    QB_TRY(RawSource source, RawSource::open(a.get<"seq">()));
     QB_TRY(Ref first, source.next());
     if (!first) return Error::stop_iteration();
-    return make_iterator<InterposeState>(interpose_iter_type, Ref::borrow(a[0]), std::move(source), std::move(first));
+    return make_iterator<InterposeState>(interpose_iter_type, Ref::borrow(a.get<"el">()), std::move(source), std::move(first));
 }
 
-Result<Ref> sliding_window_body(Args& a) {
-    QB_TRY(long long n, a.to_i64(0));
+Result<Ref> sliding_window_body(Args<"n, seq">& a) {
+    QB_TRY(long long n, a.to_i64<"n">());
     if (n < 0) return Error::value_error("n must be >= 0");
-    return build_sliding_window(static_cast<unsigned long long>(n), a[1]);
+    return build_sliding_window(static_cast<unsigned long long>(n), a.get<"seq">());
 }
 
-Result<Ref> partition_all_body(Args& a) {
-    QB_TRY(long long n, a.to_i64(0));
+Result<Ref> partition_all_body(Args<"n, seq">& a) {
+    QB_TRY(long long n, a.to_i64<"n">());
     if (n < 1) return make_empty_iter();
-    return build_chunker(static_cast<unsigned long long>(n), a[1]);
+    return build_chunker(static_cast<unsigned long long>(n), a.get<"seq">());
 }
 
-Result<Ref> partition_body(Args& a) {
-    QB_TRY(long long n, a.to_i64(0));
+Result<Ref> partition_body(Args<"n, seq, *rest">& a) {
+    QB_TRY(long long n, a.to_i64<"n">());
     QB_TRY(PyObject * fill, a.optional_rest("partition", 3));
     if (n < 1) return make_empty_iter();
-    return make_chunker(static_cast<unsigned long long>(n), a[1], true, Ref::borrow(fill));
+    return make_chunker(static_cast<unsigned long long>(n), a.get<"seq">(), true, Ref::borrow(fill));
 }
 
 PyMethodDef functions[] = {
-    QB_FUNCTION("interpose", "el, seq", interpose_body),
-    QB_FUNCTION("sliding_window", "n, seq", sliding_window_body),
-    QB_FUNCTION("partition", "n, seq, *rest", partition_body),
-    QB_FUNCTION("partition_all", "n, seq", partition_all_body),
+    QB_FUNCTION("interpose", interpose_body),
+    QB_FUNCTION("sliding_window", sliding_window_body),
+    QB_FUNCTION("partition", partition_body),
+    QB_FUNCTION("partition_all", partition_all_body),
     QB_METHODS_END,
 };
 

@@ -2,26 +2,29 @@
 // same parameter list string both binds the arguments and is published as
 // the callable's __text_signature__, so the two cannot drift apart.
 //
-//   QB_FUNCTION("nth", "n, seq", nth_body)            module function
-//   QB_METHOD("Some", "map", "$self, f", map_body)    method with parameters
-//   QB_METHOD0("Some", "unwrap", unwrap_body)         method without parameters
-//   QB_STATIC("Option", "of", "v", of_body)           static method
-//   QB_FUNCTION_VARARGS("apply", "func, *args, **kwargs", apply_body)
-//   new_slot<"Some", "value", new_body>               tp_new
+// A body states its parameter list in its own type and reads its arguments
+// by name; the table entry names the callable:
 //
-// Parameter syntax: `name`, `name=None` (None and omission are the same),
-// `name=False` (omission leaves the slot empty; the body decides), `*name`,
-// `**name`; names after `*name` are keyword-only. `$self` marks a method.
+//   Result<Ref> nth_body(Args<"n, seq">& a) { ... a.get<"seq">() ... }
+//   QB_FUNCTION("nth", nth_body)                   module function
+//   QB_METHOD("Some", "map", map_body)             method (its list starts with $self)
+//   QB_METHOD0("Some", "unwrap", unwrap_body)      method without parameters
+//   QB_STATIC("Option", "of", of_body)             static method
+//   QB_FUNCTION_VARARGS("apply", apply_body)       tuple-and-dict convention
+//   new_slot<"Some", new_body>                     tp_new
 #pragma once
 
 #include "utils/error.hpp"
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <new>
+#include <span>
 #include <string>
-#include <vector>
+#include <string_view>
+#include <utility>
 
 namespace quibra {
 
@@ -58,79 +61,232 @@ struct Concat {
 template <FixedString Name, FixedString Params>
 using SignatureDoc = Concat<Name, "(", Params, ")\n--\n\n">;
 
-// ---- signatures ------------------------------------------------------------
+// ---- parameter lists ---------------------------------------------------------
+//
+// A parameter list is parsed and checked at compile time: a malformed list,
+// or a body asking for a parameter the list does not have, fails to compile.
 
 inline constexpr std::size_t kMaxParams = 8;
 
-template <std::size_t N>
-constexpr std::size_t count_params(const FixedString<N>& params) {
-    std::size_t n = params.length > 0 ? 1 : 0;
-    for (std::size_t i = 0; i < params.length; ++i) n += params.data[i] == ',' ? 1 : 0;
-    return n;
-}
-
-struct Param {
-    std::string name;
+struct ParamSpec {
+    std::string_view name;
     bool required = true;
     bool none_default = false;  // None passed explicitly counts as omitted
     bool keyword_only = false;
 };
 
-// A parsed parameter list plus the display name used in binding messages.
-// Parsing touches no Python object, so it cannot fail at a call.
-class Signature {
-public:
-    Signature(const char* display, const char* params);
-
-    std::string display;               // "first()" or "Some.map()"
-    std::vector<Param> params;         // named parameters, in order
-    std::size_t positional = 0;        // parameters that may be given by position
+struct ParamList {
+    std::array<ParamSpec, kMaxParams> params{};  // named parameters, in order
+    std::size_t count = 0;
+    std::size_t positional = 0;           // parameters that may be given by position
     std::size_t positional_required = 0;  // fewest positional arguments that bind on the fast path
     bool has_varargs = false;
     bool has_varkw = false;
+    const char* error = nullptr;  // what is wrong with a malformed list
+
+    constexpr std::size_t index_of(std::string_view name) const {
+        for (std::size_t i = 0; i < count; ++i)
+            if (params[i].name == name) return i;
+        return count;
+    }
 };
 
+namespace detail {
+
+constexpr bool is_identifier(std::string_view s) {
+    if (s.empty()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+        if (!alpha && !(i > 0 && c >= '0' && c <= '9')) return false;
+    }
+    return true;
+}
+
+constexpr std::string_view trim(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace detail
+
+// Syntax: `name`, `name=None` (None and omission are the same), `name=False`
+// (omission leaves the slot empty; the body decides), `*name`, `**name`;
+// names after `*name` are keyword-only; a leading `$self` marks a method.
+constexpr ParamList parse_params(std::string_view spec) {
+    ParamList out;
+    auto fail = [&out](const char* why) {
+        out.error = why;
+        return out;
+    };
+    bool after_star = false, any_default = false, first = true;
+    while (!spec.empty()) {
+        std::size_t comma = spec.find(',');
+        std::string_view tok = detail::trim(spec.substr(0, comma));
+        spec = comma == std::string_view::npos ? std::string_view() : spec.substr(comma + 1);
+        if (comma != std::string_view::npos && spec.empty()) return fail("trailing comma");
+        bool was_first = std::exchange(first, false);
+        if (out.has_varkw) return fail("**name must come last");
+        if (tok == "$self") {
+            if (!was_first) return fail("$self must come first");
+            continue;
+        }
+        if (tok.starts_with("**")) {
+            if (!detail::is_identifier(tok.substr(2))) return fail("bad **name");
+            out.has_varkw = true;
+            continue;
+        }
+        if (tok.starts_with("*")) {
+            if (after_star) return fail("two *name parameters");
+            if (!detail::is_identifier(tok.substr(1))) return fail("bad *name");
+            out.has_varargs = after_star = true;
+            continue;
+        }
+        ParamSpec p;
+        std::size_t eq = tok.find('=');
+        p.name = tok.substr(0, eq);
+        if (!detail::is_identifier(p.name)) return fail("bad parameter name");
+        if (eq != std::string_view::npos) {
+            std::string_view dflt = tok.substr(eq + 1);
+            if (dflt != "None" && dflt != "False") return fail("only None and False defaults are supported");
+            p.required = false;
+            p.none_default = dflt == "None";
+        }
+        if (!after_star) {
+            if (p.required && any_default) return fail("a required parameter follows an optional one");
+            any_default = any_default || !p.required;
+            ++out.positional;
+        }
+        p.keyword_only = after_star;
+        if (out.index_of(p.name) != out.count) return fail("duplicate parameter name");
+        if (out.count == kMaxParams) return fail("too many parameters: raise kMaxParams");
+        out.params[out.count++] = p;
+    }
+    // Positional calls of at least this many arguments give every required
+    // parameter (keyword-only required ones rule the shortcut out).
+    std::size_t last_required = 0;
+    bool keyword_only_required = false;
+    for (std::size_t i = 0; i < out.count; ++i) {
+        if (!out.params[i].required) continue;
+        if (out.params[i].keyword_only) keyword_only_required = true;
+        else last_required = i + 1;
+    }
+    out.positional_required = keyword_only_required ? SIZE_MAX : last_required;
+    return out;
+}
+
+// One callable's binding: its display name for messages ("first()",
+// "Some.map()") and its parameters.
+struct Signature {
+    const char* display;
+    const ParamList* params;
+};
+
+template <FixedString P>
+struct Params {
+    static constexpr ParamList value = parse_params(std::string_view(P.data, P.length));
+    static_assert(value.error == nullptr, "malformed parameter list");
+};
+
+// ---- bound arguments ------------------------------------------------------------------
+
 // Bound arguments. Values are borrowed from the caller for the duration of
-// the call; absent optional parameters are nullptr.
-struct Args {
-    const Signature* sig = nullptr;
+// the call; absent optional parameters are nullptr. Bodies read them by
+// name through Args<P> below.
+class BoundArgs {
+public:
     PyObject* self = nullptr;
-    std::array<PyObject*, kMaxParams> v{};
+    // **name: a dict of the extra keyword arguments.
+    Ref kwargs;
+
     // *name: the extra positional arguments, borrowed from the caller for
     // the call (no tuple is made unless a body asks for one).
-    PyObject* const* rest_items = nullptr;
-    Py_ssize_t rest_count = 0;
-    Ref kwargs;  // **name: a dict
-
-    PyObject* operator[](std::size_t i) const noexcept { return v[i]; }
-    const char* name(std::size_t i) const noexcept { return sig->params[i].name.c_str(); }
-
-    // The conversion's own exception with the note "while processing 'NAME'".
-    Error note(Error e, std::size_t i) const;
-    // The parameter as an int: itself, or its __index__ (with the note).
-    Result<Ref> as_int(std::size_t i) const;
-    // Unsigned 64-bit count: an int directly, anything else through __index__.
-    Result<unsigned long long> to_u64(std::size_t i) const;
-    // Signed count through __index__ (for sizes that may be negative).
-    Result<long long> to_i64(std::size_t i) const;
-    // A strict boolean: True or False, or a numeric library's boolean scalar
-    // (an omitted parameter is false); anything else fails conversion.
-    Result<bool> to_strict_bool(std::size_t i) const;
+    std::span<PyObject* const> rest() const noexcept { return {rest_items_, static_cast<std::size_t>(rest_count_)}; }
+    Py_ssize_t rest_count() const noexcept { return rest_count_; }
     // The extra positional arguments as a new tuple, for bodies that keep
     // them or hand them on.
     Result<Ref> rest_tuple() const;
     // The single optional extra positional argument of a `*rest` parameter
     // (nullptr when none); two or more fail with "<name> takes at most N arguments".
     Result<PyObject*> optional_rest(const char* name, int at_most) const;
+
+protected:
+    friend struct Binder;  // fills the fields below
+
+    Error note(Error e, std::size_t i) const;
+    Result<Ref> as_int(std::size_t i) const;
+    Result<unsigned long long> to_u64(std::size_t i) const;
+    Result<long long> to_i64(std::size_t i) const;
+    Result<bool> to_strict_bool(std::size_t i) const;
+
+    const Signature* sig_ = nullptr;
+    std::array<PyObject*, kMaxParams> v_{};
+    PyObject* const* rest_items_ = nullptr;
+    Py_ssize_t rest_count_ = 0;
 };
 
+// The arguments of a callable whose parameter list is P, read by name:
+// `a.get<"seq">()`. A name P does not declare fails to compile.
+template <FixedString P>
+class Args : public BoundArgs {
+public:
+    static constexpr FixedString params = P;
+
+    // The argument, or nullptr for an omitted optional parameter.
+    template <FixedString Name>
+    PyObject* get() const noexcept {
+        return v_[index<Name>()];
+    }
+    // The conversion's own exception with the note "while processing 'NAME'".
+    template <FixedString Name>
+    Error note(Error e) const {
+        return BoundArgs::note(std::move(e), index<Name>());
+    }
+    // Unsigned 64-bit count: an int directly, anything else through __index__.
+    template <FixedString Name>
+    Result<unsigned long long> to_u64() const {
+        return BoundArgs::to_u64(index<Name>());
+    }
+    // Signed count through __index__ (for sizes that may be negative).
+    template <FixedString Name>
+    Result<long long> to_i64() const {
+        return BoundArgs::to_i64(index<Name>());
+    }
+    // A strict boolean: True or False, or a numeric library's boolean scalar
+    // (an omitted parameter is false); anything else fails conversion.
+    template <FixedString Name>
+    Result<bool> to_strict_bool() const {
+        return BoundArgs::to_strict_bool(index<Name>());
+    }
+
+private:
+    template <FixedString Name>
+    static consteval std::size_t index() {
+        constexpr std::size_t i = Params<P>::value.index_of(std::string_view(Name.data, Name.length));
+        static_assert(i < Params<P>::value.count, "no parameter of this name in the parameter list");
+        return i;
+    }
+};
+
+// The parameter list a body was written for, read off its own type.
+template <class B>
+struct BodyTraits;
+template <FixedString P>
+struct BodyTraits<Result<Ref> (*)(Args<P>&)> {
+    static constexpr FixedString params = P;
+    using args_type = Args<P>;
+};
+
+template <FixedString Display, FixedString P>
+inline constexpr Signature signature_of{Concat<Display, "()">::c_str(), &Params<P>::value};
+
 // Binding entry points; on failure the TypeError is set and false returned.
-bool bind_fast(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Args& out);
-bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, Args& out);
+bool bind_fast(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, BoundArgs& out);
+bool bind_tuple(const Signature& sig, PyObject* args, PyObject* kwargs, BoundArgs& out);
 
 // ---- the boundary -----------------------------------------------------------
 
-using Body = Result<Ref> (*)(Args&);
 using NoArgsBody = Result<Ref> (*)(PyObject* self);
 
 // Raises a pending error; returns the value otherwise.
@@ -152,23 +308,21 @@ PyObject* guarded(F&& f) noexcept {
     }
 }
 
-template <FixedString Display, FixedString Params, Body B>
+template <FixedString Display, auto B>
 PyObject* fast_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    static_assert(count_params(Params) <= kMaxParams, "raise kMaxParams");
-    static const Signature sig(Display.data, Params.data);
-    Args a;
+    using Traits = BodyTraits<decltype(B)>;
+    typename Traits::args_type a;
     a.self = self;
-    if (!bind_fast(sig, args, nargs, kwnames, a)) return nullptr;
+    if (!bind_fast(signature_of<Display, Traits::params>, args, nargs, kwnames, a)) return nullptr;
     return guarded([&] { return B(a); });
 }
 
-template <FixedString Display, FixedString Params, Body B>
+template <FixedString Display, auto B>
 PyObject* tuple_entry(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
-    static_assert(count_params(Params) <= kMaxParams, "raise kMaxParams");
-    static const Signature sig(Display.data, Params.data);
-    Args a;
+    using Traits = BodyTraits<decltype(B)>;
+    typename Traits::args_type a;
     a.self = self;
-    if (!bind_tuple(sig, args, kwargs, a)) return nullptr;
+    if (!bind_tuple(signature_of<Display, Traits::params>, args, kwargs, a)) return nullptr;
     return guarded([&] { return B(a); });
 }
 
@@ -178,9 +332,15 @@ PyObject* noargs_entry(PyObject* self, PyObject*) noexcept {
 }
 
 // tp_new: the body receives the type as `self`.
-template <FixedString Class, FixedString Params, Body B>
+template <FixedString Class, auto B>
 PyObject* new_slot(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return tuple_entry<Concat<Class, ".__new__">::value, Params, B>(reinterpret_cast<PyObject*>(type), args, kwargs);
+    return tuple_entry<Concat<Class, ".__new__">::value, B>(reinterpret_cast<PyObject*>(type), args, kwargs);
+}
+
+// The class docstring "Class(params)\n--\n\n" for a constructor body.
+template <FixedString Class, auto B>
+constexpr const char* constructor_doc() noexcept {
+    return SignatureDoc<Class, BodyTraits<decltype(B)>::params>::c_str();
 }
 
 template <class F>
@@ -190,35 +350,34 @@ PyCFunction as_cfunction(F f) noexcept {
 
 }  // namespace quibra
 
-#define QB_FUNCTION(name, params, body)                                                  \
-    PyMethodDef {                                                                        \
-        name, ::quibra::as_cfunction(&::quibra::fast_entry<name, params, body>),         \
-            METH_FASTCALL | METH_KEYWORDS, ::quibra::SignatureDoc<name, params>::c_str() \
+// Table entries. The parameter list comes from the body's own Args<P>, so
+// the text signature and the binding cannot disagree.
+#define QB_SIGNATURE_DOC(name, body) \
+    ::quibra::SignatureDoc<name, ::quibra::BodyTraits<decltype(&body)>::params>::c_str()
+#define QB_FUNCTION(name, body)                                                                     \
+    PyMethodDef {                                                                                   \
+        name, ::quibra::as_cfunction(&::quibra::fast_entry<name, &body>), METH_FASTCALL | METH_KEYWORDS, \
+            QB_SIGNATURE_DOC(name, body)                                                            \
     }
-#define QB_FUNCTION_VARARGS(name, params, body)                                          \
-    PyMethodDef {                                                                        \
-        name, ::quibra::as_cfunction(&::quibra::tuple_entry<name, params, body>),        \
-            METH_VARARGS | METH_KEYWORDS, ::quibra::SignatureDoc<name, params>::c_str()  \
+#define QB_FUNCTION_VARARGS(name, body)                                                              \
+    PyMethodDef {                                                                                    \
+        name, ::quibra::as_cfunction(&::quibra::tuple_entry<name, &body>), METH_VARARGS | METH_KEYWORDS, \
+            QB_SIGNATURE_DOC(name, body)                                                             \
     }
-#define QB_METHOD(cls, name, params, body)                                                        \
-    PyMethodDef {                                                                                 \
-        name,                                                                                     \
-            ::quibra::as_cfunction(                                                               \
-                &::quibra::fast_entry<::quibra::Concat<cls, ".", name>::value, params, body>),    \
-            METH_FASTCALL | METH_KEYWORDS, ::quibra::SignatureDoc<name, params>::c_str()          \
+#define QB_METHOD(cls, name, body)                                                                         \
+    PyMethodDef {                                                                                          \
+        name, ::quibra::as_cfunction(&::quibra::fast_entry<::quibra::Concat<cls, ".", name>::value, &body>), \
+            METH_FASTCALL | METH_KEYWORDS, QB_SIGNATURE_DOC(name, body)                                    \
     }
 #define QB_METHOD0(cls, name, body)                                                               \
     PyMethodDef {                                                                                 \
         name, ::quibra::as_cfunction(&::quibra::noargs_entry<body>), METH_NOARGS,                 \
             ::quibra::SignatureDoc<name, "$self">::c_str()                                        \
     }
-#define QB_STATIC(cls, name, params, body)                                                        \
-    PyMethodDef {                                                                                 \
-        name,                                                                                     \
-            ::quibra::as_cfunction(                                                               \
-                &::quibra::fast_entry<::quibra::Concat<cls, ".", name>::value, params, body>),    \
-            METH_FASTCALL | METH_KEYWORDS | METH_STATIC,                                          \
-            ::quibra::SignatureDoc<name, params>::c_str()                                         \
+#define QB_STATIC(cls, name, body)                                                                         \
+    PyMethodDef {                                                                                          \
+        name, ::quibra::as_cfunction(&::quibra::fast_entry<::quibra::Concat<cls, ".", name>::value, &body>), \
+            METH_FASTCALL | METH_KEYWORDS | METH_STATIC, QB_SIGNATURE_DOC(name, body)                      \
     }
 #define QB_METHODS_END \
     PyMethodDef { nullptr, nullptr, 0, nullptr }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "utils/error.hpp"
+#include "utils/gc.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -150,6 +151,13 @@ public:
         return free;
     }
 
+    // Back to no slots at all (the next find allocates the initial ones).
+    void reset() noexcept {
+        slots_.reset();
+        mask_ = kInitialSlots - 1;
+        stored_ = 0;
+    }
+
     // The first free slot on h's probe sequence (after a growth).
     Slot* reslot(Py_hash_t h) noexcept { return free_slot(slots_.get(), mask_, static_cast<std::uint64_t>(h)); }
 
@@ -216,6 +224,13 @@ public:
     std::size_t size() const noexcept { return entries_.size(); }
     std::size_t slot_count() const noexcept { return table_.slot_count(); }
     bool int_hash() const noexcept { return int_hash_; }
+
+    int traverse(const Visitor& visit) const { return visit(entries_); }
+    // Forgets every key (the slots point into the entries, so both go).
+    void clear() noexcept {
+        table_.reset();
+        std::vector<Ref>().swap(entries_);
+    }
 
 private:
     // Stores a key that find() reported absent at `slot`. Everything that

@@ -1,6 +1,7 @@
 // Heap types from type specs, holding a C++ state value after the object header.
 #pragma once
 
+#include "utils/gc.hpp"
 #include "utils/once.hpp"
 
 #include <new>
@@ -39,17 +40,54 @@ Result<Ref> make_native(PyTypeObject* type, A&&... args) {
 
 // tp_dealloc for Native<T>: destroys the state (releasing everything it
 // owns), frees the memory and drops the instance's reference to its type.
+// A collectable instance leaves the collector first. Being collectable also
+// puts the interpreter's trashcan under deallocation: dropping the head of a
+// million nested iterators or wrappers unwinds without exhausting the stack.
 template <class T>
 void native_dealloc(PyObject* o) noexcept {
     PyTypeObject* type = Py_TYPE(o);
+    if constexpr (Collectable<T>) PyObject_GC_UnTrack(o);
     state_of<T>(o).~T();
     type->tp_free(o);
     Py_DECREF(type);
 }
 
-// Common flags: not subclassable, no GC, no dict or weak references.
-inline constexpr unsigned kTypeFlags = Py_TPFLAGS_DEFAULT;
-inline constexpr unsigned kNoConstructorFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+// tp_traverse: the type first, as every heap type's instances must.
+template <class T>
+int native_traverse(PyObject* o, visitproc visit, void* arg) noexcept {
+    Py_VISIT(Py_TYPE(o));
+    return state_of<T>(o).traverse(Visitor(visit, arg));
+}
+
+template <class T>
+int native_clear(PyObject* o) noexcept {
+    state_of<T>(o).clear();
+    return 0;
+}
+
+// Flags of every class: not subclassable, no dict or weak references; the
+// collector's flag exactly when the state holds objects.
+template <class T>
+constexpr unsigned type_flags(bool constructible) noexcept {
+    unsigned flags = Py_TPFLAGS_DEFAULT;
+    if constexpr (Collectable<T>) flags |= Py_TPFLAGS_HAVE_GC;
+    if (!constructible) flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
+    return flags;
+}
+
+// Classes that carry only static methods (no state, no constructor).
+inline constexpr unsigned kStatelessFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
+
+// Writes the lifecycle slots of Native<T> (dealloc; traverse and clear where
+// the state has them) at `out`, returning how many were written (at most 3).
+template <class T>
+int lifecycle_slots(PyType_Slot* out) noexcept {
+    int n = 0;
+    out[n++] = {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<T>)};
+    if constexpr (Collectable<T>) out[n++] = {Py_tp_traverse, reinterpret_cast<void*>(&native_traverse<T>)};
+    if constexpr (Clearable<T>) out[n++] = {Py_tp_clear, reinterpret_cast<void*>(&native_clear<T>)};
+    return n;
+}
 
 // Creates a type from its spec; `__doc__` is left None when the docstring is
 // only a text signature.
