@@ -3,7 +3,11 @@
 #include "utils/binding.hpp"
 #include "utils/registry.hpp"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 namespace quibra {
 namespace {
@@ -15,8 +19,10 @@ struct Entry {
     Kind kind;
 };
 
-// The namespace, in order. Names not registered by any source file yet are
-// skipped, so the order of those present is always the final one.
+// The namespace, in order: the one place that decides what is published.
+// Source files register their functions, types and values; the execution
+// step refuses to run when the two disagree (see check_registrations), so a
+// function added to a table cannot silently stay unexported.
 constexpr Entry kNamespace[] = {
     {"Some", Kind::Type}, {"NothingType", Kind::Type}, {"Option", Kind::Type},
     {"Ok", Kind::Type}, {"Err", Kind::Type}, {"Result", Kind::Type},
@@ -52,6 +58,19 @@ constexpr Entry kNamespace[] = {
     {"Iter", Kind::Type},
 };
 
+// Names whose code has not landed yet: the only ordered names allowed to
+// lack a registration.
+constexpr const char* kNotYetBuilt[] = {
+    "isdistinct", "frequencies", "topk", "merge_sorted", "diff", "groupby", "countby", "reduceby", "join",
+    "UniqueIntIter", "Iter",
+};
+
+bool not_yet_built(const char* name) {
+    for (const char* n : kNotYetBuilt)
+        if (std::strcmp(n, name) == 0) return true;
+    return false;
+}
+
 TypeCell* find_type(const char* name) {
     for (TypeCell* cell : registered_exports().types)
         if (std::strcmp(cell->name(), name) == 0) return cell;
@@ -62,6 +81,65 @@ const ValueExport* find_value(const char* name) {
     for (const ValueExport& v : registered_exports().values)
         if (std::strcmp(v.name, name) == 0) return &v;
     return nullptr;
+}
+
+const Entry* find_entry(const char* name, std::initializer_list<Kind> kinds) {
+    for (const Entry& e : kNamespace)
+        if (std::strcmp(e.name, name) == 0 && std::find(kinds.begin(), kinds.end(), e.kind) != kinds.end()) return &e;
+    return nullptr;
+}
+
+bool is_registered(const Exports& exports, const Entry& e) {
+    auto named = [&e](const char* name) { return std::strcmp(name, e.name) == 0; };
+    switch (e.kind) {
+        case Kind::Type:
+        case Kind::HiddenType:
+            return std::ranges::any_of(exports.types, [&](const TypeCell* t) { return named(t->name()); });
+        case Kind::Function:
+            return std::ranges::any_of(exports.functions, [&](const PyMethodDef* f) { return named(f->ml_name); });
+        case Kind::Value:
+            return std::ranges::any_of(exports.values, [&](const ValueExport& v) { return named(v.name); });
+    }
+    return false;
+}
+
+// Every registration has its place in the order and every ordered name is
+// registered (unless its code is still to come).
+Status check_registrations(const Exports& exports) {
+    std::string problems;
+    auto note = [&problems](const char* what, const char* name) {
+        problems += problems.empty() ? "" : "; ";
+        problems += std::string(what) + " '" + name + "'";
+    };
+    for (const PyMethodDef* f : exports.functions)
+        if (!find_entry(f->ml_name, {Kind::Function})) note("registered function missing from the namespace order:", f->ml_name);
+    for (const TypeCell* t : exports.types)
+        if (!find_entry(t->name(), {Kind::Type, Kind::HiddenType})) note("registered type missing from the namespace order:", t->name());
+    for (const ValueExport& v : exports.values)
+        if (!find_entry(v.name, {Kind::Value})) note("registered value missing from the namespace order:", v.name);
+    for (const Entry& e : kNamespace)
+        if (!is_registered(exports, e) && !not_yet_built(e.name)) note("no registration for the ordered name", e.name);
+    if (problems.empty()) return success();
+    return Error::system_error("quibra: the namespace order and the registrations disagree: " + problems);
+}
+
+// The registrations the check sees. A debug build lets a test pretend that a
+// source file registered one function too many (QUIBRA_DEBUG_EXTRA_FUNCTION)
+// or lost one (QUIBRA_DEBUG_DROP_FUNCTION), to show the import then fails.
+Exports exports_to_check() {
+    Exports exports = registered_exports();
+#ifdef Py_DEBUG
+    static std::string extra_name;
+    static PyMethodDef extra{};
+    if (const char* name = std::getenv("QUIBRA_DEBUG_EXTRA_FUNCTION")) {
+        extra_name = name;
+        extra = {extra_name.c_str(), nullptr, METH_NOARGS, nullptr};
+        exports.functions.push_back(&extra);
+    }
+    if (const char* name = std::getenv("QUIBRA_DEBUG_DROP_FUNCTION"))
+        std::erase_if(exports.functions, [name](const PyMethodDef* f) { return std::strcmp(f->ml_name, name) == 0; });
+#endif
+    return exports;
 }
 
 // Appends the name to __all__ (created on first use), then sets the attribute.
@@ -83,7 +161,7 @@ Status add_entry(PyObject* module, PyObject* module_name, const Entry& e) {
         case Kind::Type:
         case Kind::HiddenType: {
             TypeCell* cell = find_type(e.name);
-            if (!cell) return success();
+            if (!cell) return success();  // not built yet
             QB_TRY(PyTypeObject * type, cell->get_or_raise());
             if (e.kind == Kind::HiddenType) return success();
             return add_attribute(module, e.name, reinterpret_cast<PyObject*>(type));
@@ -110,6 +188,11 @@ int exec_module(PyObject* module) noexcept {
         return -1;
     }
     try {
+        Status checked = check_registrations(exports_to_check());
+        if (!checked) {
+            std::move(checked).error().raise();
+            return -1;
+        }
         Ref module_name = Ref::steal(PyModule_GetNameObject(module));
         if (!module_name) return -1;
         for (const Entry& e : kNamespace) {

@@ -162,7 +162,6 @@ def test_reentrant_next_raises_already_executing():
 
     it = q.remove(pred, [1, 2])
     assert list(it) == [1, 2] and seen == [1, 2]
-    it = None  # not collected by gc: break the cycle through pred by hand
 
 
 small = st.lists(st.integers(-5, 5), max_size=20)

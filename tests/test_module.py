@@ -11,52 +11,95 @@ import pytest
 import quibra
 import quibra._quibra as q
 
-NAMESPACE = """
-Some NothingType Option Ok Err Result Nothing
-first_opt last_opt nth_opt get_opt get_in_opt peek_opt RustIter
-count first second last nth get isdistinct frequencies topk peek take drop take_nth tail
-cons concat concatv interpose interleave sliding_window partition partition_all
-merge_sorted diff groupby countby reduceby mapcat pluck remove accumulate iterate unique join
-curry identity apply pipe do compose compose_left complement juxt excepts memoize
-thread_first thread_last flip
-merge merge_with assoc dissoc assoc_in update_in get_in keymap valmap itemmap keyfilter valfilter itemfilter
-Iter
-""".split()
-
-SIGNATURES = {
-    "first_opt": "(seq)", "last_opt": "(seq)", "nth_opt": "(n, seq)", "get_opt": "(ind, coll)",
-    "get_in_opt": "(coll, *keys)", "peek_opt": "(seq)", "count": "(seq)", "first": "(seq)",
-    "second": "(seq)", "last": "(seq)", "nth": "(n, seq)", "get": "(ind, coll, *rest)",
-    "isdistinct": "(seq)", "frequencies": "(seq)", "topk": "(k, seq, key=None)", "peek": "(seq)",
-    "take": "(n, seq)", "drop": "(n, seq)", "take_nth": "(n, seq)", "tail": "(n, seq)",
-    "cons": "(el, seq)", "concat": "(seqs)", "concatv": "(*seqs)", "interpose": "(el, seq)",
-    "interleave": "(seqs)", "sliding_window": "(n, seq)", "partition": "(n, seq, *rest)",
-    "partition_all": "(n, seq)", "merge_sorted": "(*seqs, key=None)", "diff": "(*seqs, **kwargs)",
-    "groupby": "(key, seq)", "countby": "(key, seq)", "reduceby": "(key, binop, seq, *rest)",
-    "mapcat": "(func, seqs)", "pluck": "(ind, seqs, *rest)", "remove": "(predicate, seq)",
-    "accumulate": "(binop, seq, *rest)", "iterate": "(func, x)", "unique": "(seq, key=None)",
-    "join": "(leftkey, leftseq, rightkey, rightseq, left_default=None, right_default=None)",
-    "identity": "(x)", "apply": "(func, *args, **kwargs)", "pipe": "(data, *funcs)",
-    "do": "(func, x)", "compose": "(*funcs)", "compose_left": "(*funcs)", "complement": "(func)",
-    "juxt": "(*funcs)", "excepts": "(exc, func, handler=None)", "memoize": "(func, cache=None, key=None)",
-    "thread_first": "(val, *forms)", "thread_last": "(val, *forms)", "flip": "(func, a, b)",
-    "merge": "(*dicts, factory=None)", "merge_with": "(func, *dicts, factory=None)",
-    "assoc": "(d, key, value, factory=None)", "dissoc": "(d, *keys, factory=None)",
-    "assoc_in": "(d, keys, value, factory=None)",
-    "update_in": "(d, keys, func, default=None, factory=None)",
-    "get_in": "(keys, coll, default=None, no_default=False)",
-    "keymap": "(func, d, factory=None)", "valmap": "(func, d, factory=None)",
-    "itemmap": "(func, d, factory=None)", "keyfilter": "(predicate, d, factory=None)",
-    "valfilter": "(predicate, d, factory=None)", "itemfilter": "(predicate, d, factory=None)",
-}
-
-# flip is published wrapped in a curry, so it is not a builtin function.
-FUNCTIONS = [n for n in SIGNATURES if n != "flip" and hasattr(q, n)]
-CLASSES = [n for n in NAMESPACE if isinstance(getattr(q, n, None), type)]
+# The namespace in order, one line per name: its kind and, for functions
+# and constructible classes, its text signature.
+EXPORTS = """
+Some class (value)
+NothingType class ()
+Option class
+Ok class (value)
+Err class (error)
+Result class
+Nothing value
+first_opt function (seq)
+last_opt function (seq)
+nth_opt function (n, seq)
+get_opt function (ind, coll)
+get_in_opt function (coll, *keys)
+peek_opt function (seq)
+RustIter class
+count function (seq)
+first function (seq)
+second function (seq)
+last function (seq)
+nth function (n, seq)
+get function (ind, coll, *rest)
+isdistinct function (seq)
+frequencies function (seq)
+topk function (k, seq, key=None)
+peek function (seq)
+take function (n, seq)
+drop function (n, seq)
+take_nth function (n, seq)
+tail function (n, seq)
+cons function (el, seq)
+concat function (seqs)
+concatv function (*seqs)
+interpose function (el, seq)
+interleave function (seqs)
+sliding_window function (n, seq)
+partition function (n, seq, *rest)
+partition_all function (n, seq)
+merge_sorted function (*seqs, key=None)
+diff function (*seqs, **kwargs)
+groupby function (key, seq)
+countby function (key, seq)
+reduceby function (key, binop, seq, *rest)
+mapcat function (func, seqs)
+pluck function (ind, seqs, *rest)
+remove function (predicate, seq)
+accumulate function (binop, seq, *rest)
+iterate function (func, x)
+unique function (seq, key=None)
+join function (leftkey, leftseq, rightkey, rightseq, left_default=None, right_default=None)
+curry class (func, *args, **kwargs)
+identity function (x)
+apply function (func, *args, **kwargs)
+pipe function (data, *funcs)
+do function (func, x)
+compose function (*funcs)
+compose_left function (*funcs)
+complement function (func)
+juxt function (*funcs)
+excepts function (exc, func, handler=None)
+memoize function (func, cache=None, key=None)
+thread_first function (val, *forms)
+thread_last function (val, *forms)
+flip curried (func, a, b)
+merge function (*dicts, factory=None)
+merge_with function (func, *dicts, factory=None)
+assoc function (d, key, value, factory=None)
+dissoc function (d, *keys, factory=None)
+assoc_in function (d, keys, value, factory=None)
+update_in function (d, keys, func, default=None, factory=None)
+get_in function (keys, coll, default=None, no_default=False)
+keymap function (func, d, factory=None)
+valmap function (func, d, factory=None)
+itemmap function (func, d, factory=None)
+keyfilter function (predicate, d, factory=None)
+valfilter function (predicate, d, factory=None)
+itemfilter function (predicate, d, factory=None)
+Iter class (inner)
+"""
+ROWS = [line.split(" ", 2) + [None] * (3 - len(line.split(" ", 2))) for line in EXPORTS.strip().splitlines()]
+NAMESPACE = [name for name, _, _ in ROWS]
+SIGNATURES = {name: sig for name, kind, sig in ROWS if sig}
+FUNCTIONS = [name for name, kind, _ in ROWS if kind == "function" and hasattr(q, name)]
+CLASSES = [name for name, kind, _ in ROWS if kind == "class" and hasattr(q, name)]
 
 
 def test_all_lists_the_namespace_in_order():
-    assert len(NAMESPACE) == 76 and len(SIGNATURES) == 66
+    assert len(NAMESPACE) == 76 and sum(kind in ("function", "curried") for _, kind, _ in ROWS) == 66
     present = [n for n in NAMESPACE if n in vars(q)]
     assert q.__all__ == present
     public = {n for n in vars(q) if not n.startswith("_")}
@@ -87,6 +130,8 @@ def test_class_properties(name):
         type("Sub", (cls,), {})
     cls.extra_attribute = 1  # type objects stay mutable
     del cls.extra_attribute
+    if name in SIGNATURES:
+        assert cls.__text_signature__ == SIGNATURES[name]
 
 
 def test_iterator_classes_cannot_be_made_from_python():
@@ -229,3 +274,17 @@ def test_basic_object_failure_is_an_internal_fault():
         print(type(err).__name__, err, issubclass(type(err), Exception), issubclass(type(err), BaseException))
     """)
     assert out.splitlines() == ["unraisable MemoryError", "PanicException failed to create tuple False True"]
+
+
+@pytest.mark.no_leak_check
+@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="the fault hooks exist in debug builds")
+@pytest.mark.parametrize("variable, message", [
+    ("QUIBRA_DEBUG_EXTRA_FUNCTION", "registered function missing from the namespace order: 'shiny'"),
+    ("QUIBRA_DEBUG_DROP_FUNCTION", "no registration for the ordered name 'shiny'"),
+])
+def test_import_fails_when_registrations_and_order_disagree(variable, message):
+    name = "shiny" if variable.endswith("EXTRA_FUNCTION") else "first"
+    proc = subprocess.run([sys.executable, "-c", "import quibra._quibra"], capture_output=True, text=True,
+                          timeout=120, env={**__import__("os").environ, variable: name})
+    assert proc.returncode != 0
+    assert "SystemError" in proc.stderr and message.replace("shiny", name) in proc.stderr

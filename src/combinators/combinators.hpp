@@ -57,42 +57,6 @@ PyObject* vectorcall_entry(PyObject* self, PyObject* const* args, std::size_t na
     return guarded([&] { return Body(state_of<T>(self), args, nargsf, kwnames); });
 }
 
-// ---- calling back --------------------------------------------------------------------
-
-// One recursion-depth check for a whole chain of calls made one after the
-// other at the same native stack depth (compose, pipe, threading), instead
-// of one per step.
-class ChainGuard {
-public:
-    ChainGuard() noexcept : entered_(Py_EnterRecursiveCall(" while calling a Python object") == 0) {}
-    ~ChainGuard() {
-        if (entered_) Py_LeaveRecursiveCall();
-    }
-    ChainGuard(const ChainGuard&) = delete;
-    ChainGuard& operator=(const ChainGuard&) = delete;
-    // False with RecursionError set when the stack is already too deep.
-    bool entered() const noexcept { return entered_; }
-
-private:
-    bool entered_;
-};
-
-// f(arg), for use under a ChainGuard: a new reference, or nullptr with the
-// error set. A builtin function taking exactly one object is entered
-// directly, as the interpreter's own specialised call does, which spares the
-// generic dispatch in chains of small builtins; the guard has already made
-// the stack check that dispatch would make. Everything else goes through
-// vectorcall.
-inline PyObject* call_one_raw(PyObject* f, PyObject* arg) {
-    constexpr int kConvention = METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
-    if (PyCFunction_CheckExact(f) && (PyCFunction_GET_FLAGS(f) & kConvention) == METH_O)
-        return PyCFunction_GET_FUNCTION(f)(PyCFunction_GET_SELF(f), arg);
-    PyObject* argv[] = {nullptr, arg};
-    return PyObject_Vectorcall(f, argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-}
-
-inline Result<Ref> call_one(PyObject* f, PyObject* arg) { return checked(call_one_raw(f, arg)); }
-
 // ---- vectorcall arguments -----------------------------------------------------------
 
 inline Py_ssize_t keyword_count(PyObject* kwnames) noexcept {

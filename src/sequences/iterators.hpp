@@ -1,6 +1,18 @@
 // The native iterator protocol: the reentrancy guard, raw sources, the
 // guarded tp_iternext shared by every native iterator class, and RustIter,
 // which drives one owned step function.
+//
+// Dedicated class or RustIter step? A lazy function gets a class of its own
+// (a state struct run through iterator_spec and Guarded) when its result is
+// published as a named class, needs a __length_hint__, or is hot enough that
+// the step's virtual call matters (unique, interpose, sliding_window, the
+// plain pluck). Everything else is a Step inside the one RustIter class:
+// adding it is a small class with next() and traverse(), and no new type.
+//
+// Both kinds hold objects, so both traverse them for the collector; a state
+// that keeps elements between steps (a window, a pending item, seen keys, a
+// running total) also clears them, since such an element may be the
+// iterator itself (see utils/gc.hpp).
 #pragma once
 
 #include "utils/binding.hpp"
@@ -35,8 +47,10 @@ public:
         return Ref::borrow(PyList_GET_ITEM(obj_.get(), index_++));
     }
 
-    // The same outcomes in the C API's convention, for the tightest loops: a
-    // new reference, or nullptr at the end (no exception set) or on error.
+    // The same outcomes in the C API's raw convention, kept for speed in the
+    // per-element loop of unique (a Result here costs that loop about 5%): a
+    // new reference, or nullptr at the end (no exception set) or on error
+    // (exception set).
     PyObject* next_raw() noexcept {
         if (!is_list_) return PyIter_Next(obj_.get());
         if (done_ || index_ >= PyList_GET_SIZE(obj_.get())) {

@@ -141,7 +141,8 @@ public:
     int traverse(const Visitor& visit) const override { return visit(src_, predicate_); }
 
 private:
-    // The bool singletons answer without a call.
+    // The bool singletons answer without a call. Raw convention (-1 with the
+    // exception set), for the per-element loop.
     static int truth(PyObject* r) noexcept {
         if (r == Py_True) return 1;
         if (r == Py_False) return 0;

@@ -20,6 +20,8 @@ struct UniqueState {
     UniqueState(bool int_hash, RawSource src, Ref k) noexcept
         : seen(int_hash), source(std::move(src)), key(std::move(k)) {}
 
+    // The per-element loop stays in the interpreter's raw convention (see
+    // next_raw and insert_raw) and turns a failure into a pending error once.
     Result<Ref> step() {
         for (;;) {
             Ref x = Ref::steal(source.next_raw());

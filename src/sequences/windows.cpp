@@ -182,7 +182,8 @@ TypeCell sliding_window_iter_type("SlidingWindowIter", [] {
 
 // One fetch straight through the iterator's slot (re-read each time, as a
 // class may replace __next__): a new reference, or nullptr at the end or on
-// an error (told apart by PyErr_Occurred). A StopIteration left set by a
+// an error (told apart by PyErr_Occurred). The raw convention, for the speed
+// of the chunk loop; it stays in this file. A StopIteration left set by a
 // Python-level __next__ is the end.
 inline PyObject* fetch(PyObject* it) noexcept {
     PyObject* item = (*Py_TYPE(it)->tp_iternext)(it);
@@ -194,7 +195,8 @@ inline PyObject* fetch(PyObject* it) noexcept {
 // toward n when n is beyond the initial reservation. Slots not filled yet
 // hold None, never null: the source's __next__ runs between fills, and
 // whatever it reaches (gc.get_objects(), for one) must find a whole tuple.
-// Operations that can fail return false with the exception set.
+// Operations that can fail return false with the exception set (the raw
+// convention of fetch, above, for the same loop).
 class ChunkBuilder {
 public:
     bool open(unsigned long long n) noexcept {

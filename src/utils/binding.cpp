@@ -50,7 +50,9 @@ std::size_t find_param(const ParamList& p, PyObject* key) {
 
 }  // namespace
 
-// The binder proper: fills the protected fields of BoundArgs.
+// The binder proper: fills the protected fields of BoundArgs. It reports a
+// failure in the raw convention (false with the TypeError set), because its
+// caller, the entry point, hands NULL straight back to the interpreter.
 struct Binder {
     static bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, Py_ssize_t nargs, BoundArgs& out) {
         const ParamList& p = *sig.params;

@@ -75,14 +75,23 @@ public:
     bool ok() const noexcept { return v_.index() == 0; }
     explicit operator bool() const noexcept { return ok(); }
 
-    T& value() & { return std::get<0>(v_); }
-    T&& value() && { return std::get<0>(std::move(v_)); }
-    T& operator*() & { return std::get<0>(v_); }
-    T* operator->() { return &std::get<0>(v_); }
-    Error& error() & { return std::get<1>(v_); }
-    Error&& error() && { return std::get<1>(std::move(v_)); }
+    // Unchecked access (the caller has tested ok()): std::get would test the
+    // index again and keep a throwing path on every per-element step.
+    T& value() & { return held<0>(); }
+    T&& value() && { return std::move(held<0>()); }
+    T& operator*() & { return held<0>(); }
+    T* operator->() { return &held<0>(); }
+    Error& error() & { return held<1>(); }
+    Error&& error() && { return std::move(held<1>()); }
 
 private:
+    template <std::size_t I>
+    auto& held() noexcept {
+        auto* p = std::get_if<I>(&v_);
+        if (!p) __builtin_unreachable();
+        return *p;
+    }
+
     std::variant<T, Error> v_;
 };
 

@@ -31,10 +31,13 @@ inline Py_hash_t inline_int_hash(PyObject* o) noexcept {
 }
 }  // namespace detail
 
-// The per-element routines below follow the C API's convention (-1 with the
-// interpreter's exception set) because they sit on the hottest paths; the
-// Result-returning wrappers turn that into a pending error, where a failure
-// that set no exception reads "FFI call failed without setting an exception".
+// The per-element routines of this file follow the C API's raw convention
+// (-1 or nullptr with the interpreter's exception set) for speed: they sit
+// on the hottest paths, and the tables below are built from them. Callers
+// outside this file use the Result-returning wrappers (native_hash,
+// keys_equal, SeenSet::insert), where a failure that set no exception reads
+// "FFI call failed without setting an exception"; the one exception is the
+// per-element loop of unique, which says so where it calls insert_raw.
 
 // The hash of o: the cached hash of an exact str, the inline hash of a
 // compact exact int (when int_hash is set), PyObject_Hash otherwise.
