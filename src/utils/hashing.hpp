@@ -107,8 +107,10 @@ inline Result<bool> keys_equal(PyObject* stored, PyObject* probe) {
 // and a borrowed pointer to its key (the owner keeps the key alive in its own
 // entries); Slot may add fields (an entry index for tables with values).
 // Probing follows the perturbed sequence i = 5i + perturb + 1, so every slot
-// is reachable and all hash bits take part. Slots are never freed.
-template <class Slot>
+// is reachable and all hash bits take part. Slots are never freed. The
+// slot array grows by a power-of-two factor: fourfold keeps growths rare,
+// twofold keeps a table of many keys half the size.
+template <class Slot, std::size_t Growth = 4>
 class ProbeTable {
 public:
     static constexpr std::size_t kInitialSlots = 32;
@@ -155,8 +157,8 @@ public:
     // at or below two thirds).
     bool needs_growth() const noexcept { return 3 * (stored_ + 1) > 2 * slot_count(); }
 
-    // Grows fourfold, moving every slot (stored hashes are reused). On
-    // failure (false, MemoryError set) the table is unchanged.
+    // Grows, moving every slot (stored hashes are reused). On failure
+    // (false, MemoryError set) the table is unchanged.
     bool grow() noexcept {
         return grow_from([this](auto&& place) {
             for (std::size_t j = 0; j <= mask_; ++j)
@@ -164,14 +166,14 @@ public:
         });
     }
 
-    // Grows fourfold, re-placing the slots in the order `each(place)` hands
+    // Grows, re-placing the slots in the order `each(place)` hands
     // them to `place`. Keys of equal hash sit along their probe sequence in
     // the order they were placed, so an owner that replays its keys in
     // insertion order keeps equal-hash keys compared in the order they were
     // met; the slot-order walk of grow() does not.
     template <class Each>
     bool grow_from(Each&& each) noexcept {
-        std::size_t count = slot_count() * 4;
+        std::size_t count = slot_count() * Growth;
         Slot* fresh = static_cast<Slot*>(std::calloc(count, sizeof(Slot)));
         if (!fresh) return (PyErr_NoMemory(), false);
         std::size_t mask = count - 1;
@@ -369,7 +371,9 @@ private:
         return &entries_.back();
     }
 
-    ProbeTable<EntrySlot> table_;
+    // Twofold: a table of tens of thousands of keys, most of them seen
+    // once, would otherwise spend its time faulting in fresh pages.
+    ProbeTable<EntrySlot, 2> table_;
     std::vector<Entry> entries_;
     bool int_hash_;
 };
