@@ -1,5 +1,5 @@
-"""Counting, grouping, distinctness and top-k (rows are skipped until the
-functions exist)."""
+"""Counting, grouping, distinctness, top-k, sorted merges, joins and diffs
+(rows are skipped until the functions exist)."""
 
 import array
 import collections
@@ -25,9 +25,9 @@ def _words():
 
 
 def _groupby(key, xs):
-    out = {}
+    out = collections.defaultdict(list)
     for x in xs:
-        out.setdefault(key(x), []).append(x)
+        out[key(x)].append(x)
     return out
 
 
@@ -49,29 +49,64 @@ def _numpy_counts(a):
     return numpy.unique(a, return_counts=True)
 
 
+def _pairs(seed):
+    rng = random.Random(seed)
+    return [(rng.randrange(10_000), i) for i in range(10_000)]
+
+
+def _join(left, right):
+    index = {}
+    for l in left:
+        index.setdefault(l[0], []).append(l)
+    for r in right:
+        for l in index.get(r[0], ()):
+            yield (l, r)
+
+
+def _two_lists():
+    a = _ints()
+    return a, [x + 1 if i % 10 == 0 else x for i, x in enumerate(a)]
+
+
+def _diff(a, b):
+    for x, y in zip(a, b):
+        if x != y:
+            yield (x, y)
+
+
+def _parity(x):
+    return x & 1
+
+
 row("frequencies: 100k small ints", "frequencies", _ints, lambda xs: q.frequencies(xs),
-    lambda xs: dict(collections.Counter(xs)), "collections.Counter")
+    lambda xs: collections.Counter(xs), "collections.Counter(xs)")
 row("frequencies: 100k strings", "frequencies", _words, lambda xs: q.frequencies(xs),
-    lambda xs: dict(collections.Counter(xs)), "collections.Counter")
+    lambda xs: collections.Counter(xs), "collections.Counter(xs)")
 row("frequencies: int64 array of 100k", "frequencies", _numpy_ints, lambda xs: q.frequencies(xs),
     _numpy_counts, "numpy.unique(a, return_counts=True)", check=False)
 row("frequencies: array('q') of 100k", "frequencies", lambda: array.array("q", _ints()),
     lambda xs: q.frequencies(xs), lambda a: dict(collections.Counter(a)), "collections.Counter")
-row("countby: parity of 100k ints", "countby", _ints, lambda xs: q.countby(lambda x: x & 1, xs),
-    lambda xs: dict(collections.Counter(x & 1 for x in xs)), "Counter(key(x) for x in xs)")
+row("countby: parity of 100k ints", "countby", _ints, lambda xs: q.countby(_parity, xs),
+    lambda xs: collections.Counter(map(_parity, xs)), "collections.Counter(map(key, xs))")
 row("groupby: 100k ints by x % 10", "groupby", _ints, lambda xs: q.groupby(lambda x: x % 10, xs),
-    lambda xs: _groupby(lambda x: x % 10, xs), "dict.setdefault loop")
+    lambda xs: _groupby(lambda x: x % 10, xs), "defaultdict(list) loop")
+row("groupby: 100k pairs by item 0", "groupby", lambda: [(x % 10, x) for x in _ints()],
+    lambda ps: q.groupby(0, ps), lambda ps: _groupby(operator.itemgetter(0), ps), "defaultdict(list) loop")
 row("reduceby: sum of 100k ints by x % 10", "reduceby", _ints,
     lambda xs: q.reduceby(lambda x: x % 10, operator.add, xs),
     lambda xs: _reduceby(lambda x: x % 10, operator.add, xs), "dict loop")
 row("isdistinct: 100k distinct ints", "isdistinct", lambda: list(range(N)), lambda xs: q.isdistinct(xs),
     lambda xs: len(set(xs)) == len(xs), "len(set(xs)) == len(xs)")
-row("topk: 10 largest of 100k ints", "topk", _ints, lambda xs: q.topk(10, xs),
-    lambda xs: tuple(heapq.nlargest(10, xs)), "heapq.nlargest")
+row("topk: 10 largest of 100k ints", "topk", _ints, lambda xs: list(q.topk(10, xs)),
+    lambda xs: sorted(xs, reverse=True)[:10], "sorted(xs, reverse=True)[:10]")
 row("topk: 10 largest of an int64 array", "topk", _numpy_ints, lambda a: q.topk(10, a),
     lambda a: tuple(heapq.nlargest(10, a.tolist())), "heapq.nlargest(10, a.tolist())", check=False)
 row("merge_sorted: 4 sorted lists of 25k", "merge_sorted", lambda: [sorted(_ints()[i::4]) for i in range(4)],
-    lambda ls: list(q.merge_sorted(*ls)), lambda ls: list(heapq.merge(*ls)), "heapq.merge")
+    lambda ls: list(q.merge_sorted(*ls)), lambda ls: list(heapq.merge(*ls)), "list(heapq.merge(...))")
+row("join: 10k x 10k pairs on item 0", "join", lambda: (_pairs(7), _pairs(11)),
+    lambda lr: list(q.join(0, lr[0], 0, lr[1])), lambda lr: list(_join(*lr)), "generator over a dict of lists")
+row("diff: two lists of 100k, 1 in 10 differing", "diff", _two_lists,
+    lambda ab: list(q.diff(*ab)), lambda ab: list(_diff(*ab)), "generator over zip")
 row("Iter: map, filter, collect over 100k", "Iter", _ints,
     lambda xs: q.Iter(xs).map(abs).filter(bool).collect(),
     lambda xs: list(filter(bool, map(abs, xs))), "list(filter(bool, map(abs, xs)))")

@@ -3,46 +3,14 @@
 #include "sequences/pluck.hpp"
 
 #include "sequences/iterators.hpp"
+#include "sequences/keys.hpp"
 #include "utils/registry.hpp"
 
-#include <new>
 #include <vector>
 
 namespace quibra {
 
 namespace {
-
-// An exact int index that fits a machine word, for reading exact tuples and
-// lists by position (what their own __getitem__ would do, without the
-// call); kNoPosition otherwise.
-constexpr Py_ssize_t kNoPosition = PY_SSIZE_T_MIN;
-
-Py_ssize_t position_of(PyObject* ind) noexcept {
-    if (!PyLong_CheckExact(ind)) return kNoPosition;
-    Py_ssize_t i = PyLong_AsSsize_t(ind);
-    if (i == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        return kNoPosition;
-    }
-    return i;
-}
-
-// x[i] for an exact tuple or list with i in range, else nullptr (the caller
-// then goes through PyObject_GetItem, which also raises the IndexError).
-inline PyObject* item_by_position(PyObject* x, Py_ssize_t i) noexcept {
-    if (i == kNoPosition) return nullptr;
-    if (PyTuple_CheckExact(x)) {
-        Py_ssize_t n = PyTuple_GET_SIZE(x);
-        if (i < 0) i += n;
-        return i >= 0 && i < n ? Py_NewRef(PyTuple_GET_ITEM(x, i)) : nullptr;
-    }
-    if (PyList_CheckExact(x)) {
-        Py_ssize_t n = PyList_GET_SIZE(x);
-        if (i < 0) i += n;
-        return i >= 0 && i < n ? Py_NewRef(PyList_GET_ITEM(x, i)) : nullptr;
-    }
-    return nullptr;
-}
 
 // The plain form: one fetch and one lookup per element.
 struct PluckState {
@@ -56,8 +24,7 @@ struct PluckState {
     Result<Ref> step() {
         QB_TRY(Ref x, source.next());
         if (!x) return Ref();
-        PyObject* r = item_by_position(x.get(), position);
-        if (!r) r = PyObject_GetItem(x.get(), ind.get());
+        PyObject* r = item_raw(x.get(), ind.get(), position);
         if (!r) return Error::fetch_ffi();
         return Ref::steal(r);
     }
@@ -113,35 +80,9 @@ private:
         return Error::fetch_ffi();
     }
 
-    // A tuple of x[i] for the indices in order. The index list is read by
-    // position, never past the length it had when the step began, and the
-    // walk stops early if a lookup shortened it.
+    // A tuple of x[i] for the indices in order (see tuple_of_lookups).
     Result<Ref> lookup_all(PyObject* x) {
-        PyObject* indices = ind_.get();
-        Py_ssize_t n = PyList_GET_SIZE(indices);
-        buf_.clear();
-        try {
-            buf_.reserve(static_cast<std::size_t>(n));
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-            return Error::fetch();
-        }
-        for (Py_ssize_t i = 0; i < n && i < PyList_GET_SIZE(indices); ++i) {
-            Ref index = Ref::borrow(PyList_GET_ITEM(indices, i));
-            Result<Ref> r = lookup(x, index.get());
-            if (!r) {
-                buf_.clear();
-                return std::move(r).error();
-            }
-            buf_.push_back(std::move(r).value());  // capacity reserved
-        }
-        Result<Ref> t = checked(PyTuple_New(static_cast<Py_ssize_t>(buf_.size())));
-        if (t) {
-            Py_ssize_t k = 0;
-            for (Ref& r : buf_) PyTuple_SET_ITEM(t->get(), k++, r.release());
-        }
-        buf_.clear();
-        return t;
+        return tuple_of_lookups(ind_.get(), buf_, [this, x](PyObject* i) { return lookup(x, i); });
     }
 
     Ref it_;

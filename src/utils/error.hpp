@@ -133,6 +133,18 @@ Result<Ref> new_tuple(Py_ssize_t n);
 Result<Ref> new_list(Py_ssize_t n);
 Result<Ref> new_dict();
 
+// Takes a freshly filled tuple out of the collector's care when none of its
+// items can ever be part of a cycle, as the interpreter does for the tuples
+// it builds itself: a stream of result tuples of numbers and strings then
+// costs the collector nothing.
+inline void untrack_if_atomic(PyObject* tuple) noexcept {
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(tuple); ++i) {
+        PyObject* x = PyTuple_GET_ITEM(tuple, i);
+        if (PyObject_IS_GC(x) && (!PyTuple_CheckExact(x) || PyObject_GC_IsTracked(x))) return;
+    }
+    PyObject_GC_UnTrack(tuple);
+}
+
 inline Result<Ref> get_iter(PyObject* o) { return checked(PyObject_GetIter(o)); }
 inline Result<Ref> get_item(PyObject* o, PyObject* key) { return checked(PyObject_GetItem(o, key)); }
 inline Result<bool> is_true(PyObject* o) {

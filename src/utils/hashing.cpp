@@ -45,14 +45,4 @@ Result<bool> int_hash_inline_ok() {
     return flag == Py_True;
 }
 
-bool SeenSet::reserve_entry() noexcept {
-    try {
-        entries_.reserve(entries_.empty() ? 16 : entries_.size() * 2);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return false;
-    }
-    return true;
-}
-
 }  // namespace quibra

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace quibra {
@@ -31,13 +34,27 @@ inline Py_hash_t inline_int_hash(PyObject* o) noexcept {
 }
 }  // namespace detail
 
+// Makes sure one more push_back cannot throw: doubles the capacity when it
+// is used up (16 to start). false with MemoryError set when that fails.
+template <class T>
+bool room_for_one(std::vector<T>& v) noexcept {
+    if (v.size() < v.capacity()) return true;
+    try {
+        v.reserve(v.empty() ? 16 : v.size() * 2);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    return true;
+}
+
 // The per-element routines of this file follow the C API's raw convention
 // (-1 or nullptr with the interpreter's exception set) for speed: they sit
-// on the hottest paths, and the tables below are built from them. Callers
-// outside this file use the Result-returning wrappers (native_hash,
-// keys_equal, SeenSet::insert), where a failure that set no exception reads
-// "FFI call failed without setting an exception"; the one exception is the
-// per-element loop of unique, which says so where it calls insert_raw.
+// on the hottest paths, and the tables below are built from them. Their
+// Result-returning wrappers (native_hash, keys_equal, SeenSet::insert) turn
+// a failure into a pending error, where one that set no exception reads
+// "FFI call failed without setting an exception". Only the per-element
+// loops of the iterators and the counting functions call the raw forms.
 
 // The hash of o: the cached hash of an exact str, the inline hash of a
 // compact exact int (when int_hash is set), PyObject_Hash otherwise.
@@ -58,21 +75,26 @@ inline Result<Py_hash_t> native_hash(PyObject* o, bool int_hash) {
     return h;
 }
 
+// For two compact exact ints or two exact strs, the answer their __eq__
+// would give, without the call; nothing for any other pair.
+inline std::optional<bool> exact_equal(PyObject* a, PyObject* b) noexcept {
+    if (detail::is_compact_exact_int(a) && detail::is_compact_exact_int(b))
+        return PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(a)) ==
+               PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(b));
+    if (PyUnicode_CheckExact(a) && PyUnicode_CheckExact(b)) {
+        Py_ssize_t n = PyUnicode_GET_LENGTH(a);
+        if (n != PyUnicode_GET_LENGTH(b) || PyUnicode_KIND(a) != PyUnicode_KIND(b)) return false;
+        return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<std::size_t>(n) * PyUnicode_KIND(a)) == 0;
+    }
+    return std::nullopt;
+}
+
 // Key equality once the full hashes matched: identity, then stored == probe
-// (PyObject_RichCompareBool). Two compact exact ints or two exact strs are
-// compared directly, which is the answer their __eq__ would give, without
-// the call. 1 equal, 0 different, -1 on error.
+// (PyObject_RichCompareBool, answered directly for exact ints and strs).
+// 1 equal, 0 different, -1 on error.
 inline int keys_equal_raw(PyObject* stored, PyObject* probe) noexcept {
     if (stored == probe) return 1;
-    if (detail::is_compact_exact_int(stored) && detail::is_compact_exact_int(probe))
-        return PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(stored)) ==
-               PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(probe));
-    if (PyUnicode_CheckExact(stored) && PyUnicode_CheckExact(probe)) {
-        Py_ssize_t n = PyUnicode_GET_LENGTH(stored);
-        if (n != PyUnicode_GET_LENGTH(probe) || PyUnicode_KIND(stored) != PyUnicode_KIND(probe)) return 0;
-        return std::memcmp(PyUnicode_DATA(stored), PyUnicode_DATA(probe),
-                           static_cast<std::size_t>(n) * PyUnicode_KIND(stored)) == 0;
-    }
+    if (std::optional<bool> eq = exact_equal(stored, probe)) return *eq;
     return PyObject_RichCompareBool(stored, probe, Py_EQ);
 }
 
@@ -88,8 +110,10 @@ inline Result<bool> keys_equal(PyObject* stored, PyObject* probe) {
 // and a borrowed pointer to its key (the owner keeps the key alive in its own
 // entries); Slot may add fields (an entry index for tables with values).
 // Probing follows the perturbed sequence i = 5i + perturb + 1, so every slot
-// is reachable and all hash bits take part. Slots are never freed.
-template <class Slot>
+// is reachable and all hash bits take part. Slots are never freed. The
+// slot array grows by a power-of-two factor: fourfold keeps growths rare,
+// twofold keeps a table of many keys half the size.
+template <class Slot, std::size_t Growth = 4>
 class ProbeTable {
 public:
     static constexpr std::size_t kInitialSlots = 32;
@@ -107,20 +131,28 @@ public:
     // `key` alive and must not let that code reach this table (the
     // iterators' guard, or a table local to one call), so slots never move
     // under the loop.
+    //
+    // The probe sequence may pass a slot twice. Keys of one hash are placed
+    // along it in the order they arrived, so for slots that know their
+    // entry's position a second pass shows a position already passed, and
+    // such a key is not compared again: every stored key of the same hash
+    // is compared at most once, oldest first.
     Slot* find(PyObject* key, Py_hash_t h) noexcept {
         if (!slots_ && !allocate_initial()) return nullptr;
         std::uint64_t perturb = static_cast<std::uint64_t>(h);
         std::size_t i = static_cast<std::size_t>(h) & mask_;
-        for (;;) {
+        [[maybe_unused]] std::size_t unmet = 0;  // entries below this position were compared
+        for (;; perturb >>= 5, i = (5 * i + static_cast<std::size_t>(perturb) + 1) & mask_) {
             Slot* s = &slots_[i];
             if (!s->key) return s;
-            if (s->hash == static_cast<std::uint64_t>(h)) {
-                int eq = keys_equal_raw(s->key, key);
-                if (eq < 0) return nullptr;
-                if (eq) return s;
+            if (s->hash != static_cast<std::uint64_t>(h)) continue;
+            if constexpr (requires { s->entry; }) {
+                if (s->entry < unmet) continue;
+                unmet = s->entry + 1;
             }
-            perturb >>= 5;
-            i = (5 * i + static_cast<std::size_t>(perturb) + 1) & mask_;
+            int eq = keys_equal_raw(s->key, key);
+            if (eq < 0) return nullptr;
+            if (eq) return s;
         }
     }
 
@@ -128,17 +160,27 @@ public:
     // at or below two thirds).
     bool needs_growth() const noexcept { return 3 * (stored_ + 1) > 2 * slot_count(); }
 
-    // Grows fourfold, moving every slot (stored hashes are reused). On
-    // failure (false, MemoryError set) the table is unchanged.
+    // Grows, moving every slot (stored hashes are reused). On failure
+    // (false, MemoryError set) the table is unchanged.
     bool grow() noexcept {
-        std::size_t count = slot_count() * 4;
+        return grow_from([this](auto&& place) {
+            for (std::size_t j = 0; j <= mask_; ++j)
+                if (slots_[j].key) place(slots_[j]);
+        });
+    }
+
+    // Grows, re-placing the slots in the order `each(place)` hands
+    // them to `place`. Keys of equal hash sit along their probe sequence in
+    // the order they were placed, so an owner that replays its keys in
+    // insertion order keeps equal-hash keys compared in the order they were
+    // met; the slot-order walk of grow() does not.
+    template <class Each>
+    bool grow_from(Each&& each) noexcept {
+        std::size_t count = slot_count() * Growth;
         Slot* fresh = static_cast<Slot*>(std::calloc(count, sizeof(Slot)));
         if (!fresh) return (PyErr_NoMemory(), false);
         std::size_t mask = count - 1;
-        for (std::size_t j = 0; j <= mask_; ++j) {
-            const Slot& old = slots_[j];
-            if (old.key) *free_slot(fresh, mask, old.hash) = old;
-        }
+        each([fresh, mask](const Slot& s) noexcept { *free_slot(fresh, mask, s.hash) = s; });
         slots_.reset(fresh);
         mask_ = mask;
         return true;
@@ -239,7 +281,7 @@ private:
     // Stores a key that find() reported absent at `slot`. Everything that
     // can fail happens before the table changes.
     [[gnu::noinline]] int add(SeenSlot* slot, PyObject* key, Py_hash_t h) noexcept {
-        if (entries_.size() == entries_.capacity() && !reserve_entry()) return -1;
+        if (!room_for_one(entries_)) return -1;
         if (table_.needs_growth()) {
             if (!table_.grow()) return -1;
             slot = table_.reslot(h);
@@ -248,10 +290,94 @@ private:
         entries_.push_back(Ref::borrow(key));  // capacity reserved: cannot throw
         return 1;
     }
-    bool reserve_entry() noexcept;
-
     ProbeTable<SeenSlot> table_;
     std::vector<Ref> entries_;
+    bool int_hash_;
+};
+
+// ---- the counting table -------------------------------------------------------------
+
+struct EntrySlot {
+    std::uint64_t hash;
+    PyObject* key;      // borrowed from the entries
+    std::size_t entry;  // position of the key's entry
+};
+
+// Keys in first-seen order, each with a Value (a count, a group, a folded
+// value) that the caller updates in place. Entries own one reference per
+// key and remember its hash, so growing replays them in order and keys of
+// equal hash are still compared oldest first. Its owner keeps user code
+// from reaching it while a key's __eq__ runs (a table local to one call,
+// or an iterator's guard).
+template <class Value>
+class CountingTable {
+public:
+    struct Entry {
+        Ref key;
+        std::uint64_t hash;
+        Value value;
+
+        int traverse(const Visitor& visit) const {
+            if constexpr (std::is_same_v<Value, Ref>) return visit(key, value);
+            else return visit(key);
+        }
+    };
+
+    // int_hash: the result of int_hash_inline_ok().
+    explicit CountingTable(bool int_hash) noexcept : int_hash_(int_hash) {}
+
+    // The entry of a key equal to `key`, made with a value-initialised Value
+    // (and a new reference to `key`) when there is none; nullptr with the
+    // exception set on error. Valid until the next add_raw.
+    [[gnu::always_inline]] Entry* add_raw(PyObject* key) noexcept {
+        Py_hash_t h = native_hash_raw(key, int_hash_);
+        if (h == -1) return nullptr;
+        EntrySlot* slot = table_.find(key, h);
+        if (!slot) return nullptr;
+        if (slot->key) return &entries_[slot->entry];
+        return add(slot, key, h);
+    }
+
+    // The entry of a key equal to `key` into `found` (1), or 0 when there is
+    // none; -1 with the exception set on error. The table is unchanged.
+    int lookup_raw(PyObject* key, Entry*& found) noexcept {
+        Py_hash_t h = native_hash_raw(key, int_hash_);
+        if (h == -1) return -1;
+        EntrySlot* slot = table_.find(key, h);
+        if (!slot) return -1;
+        if (!slot->key) return 0;
+        found = &entries_[slot->entry];
+        return 1;
+    }
+
+    std::vector<Entry>& entries() noexcept { return entries_; }
+    const std::vector<Entry>& entries() const noexcept { return entries_; }
+    std::size_t position(const Entry* e) const noexcept { return static_cast<std::size_t>(e - entries_.data()); }
+
+    int traverse(const Visitor& visit) const { return visit(entries_); }
+
+private:
+    // Everything that can fail happens before the table changes.
+    [[gnu::noinline]] Entry* add(EntrySlot* slot, PyObject* key, Py_hash_t h) noexcept {
+        if (!room_for_one(entries_)) return nullptr;
+        if (table_.needs_growth()) {
+            bool grown = table_.grow_from([this](auto&& place) {
+                for (std::size_t i = 0; i < entries_.size(); ++i)
+                    place(EntrySlot{entries_[i].hash, entries_[i].key.get(), i});
+            });
+            if (!grown) return nullptr;
+            slot = table_.reslot(h);
+        }
+        slot->entry = entries_.size();
+        table_.claim(slot, key, h);
+        entries_.push_back(Entry{Ref::borrow(key), static_cast<std::uint64_t>(h), Value{}});  // room made above
+        return &entries_.back();
+    }
+
+    // Twofold: a table of tens of thousands of keys, most of them seen
+    // once, would otherwise spend its time faulting in fresh pages.
+    ProbeTable<EntrySlot, 2> table_;
+    std::vector<Entry> entries_;
     bool int_hash_;
 };
 

@@ -1,0 +1,178 @@
+// frequencies, countby, groupby, reduceby: one pass over the input into a
+// table keyed by the native hash, turned into a dict at the end with one
+// insertion per distinct key.
+#include "sequences/counting.hpp"
+
+#include "buffers/offers.hpp"
+#include "sequences/iterators.hpp"
+#include "sequences/keys.hpp"
+#include "utils/hashing.hpp"
+#include "utils/registry.hpp"
+
+#include <cstdint>
+#include <new>
+#include <vector>
+
+namespace quibra {
+
+namespace {
+
+// Calls visit(x) for each element of seq, x a Ref the visitor may keep. An
+// exact list is read by position with its length re-read at every step
+// (user code run by the visitor may change it); anything else through its
+// iterator. visit returns false with the exception set to stop with that error.
+template <class Visit>
+Status for_each_element(PyObject* seq, Visit&& visit) {
+    QB_TRY(RawSource source, RawSource::open(seq));
+    for (;;) {
+        Ref x = Ref::steal(source.next_raw());
+        if (!x) break;
+        if (!visit(std::move(x))) return Error::fetch_ffi();
+    }
+    if (PyErr_Occurred()) return Error::fetch_ffi();
+    return success();
+}
+
+using CountTable = CountingTable<std::uint64_t>;
+
+// The table's counts as a dict, in first-seen order.
+Result<Ref> counts_to_dict(CountTable& table) {
+    QB_TRY(Ref out, new_dict());
+    for (CountTable::Entry& e : table.entries()) {
+        QB_TRY(Ref n, checked(PyLong_FromUnsignedLongLong(e.value)));
+        QB_CHECK(checked_status(PyDict_SetItem(out.get(), e.key.get(), n.get())));
+    }
+    return out;
+}
+
+Result<Ref> countby_of(PyObject* key, PyObject* seq) {
+    QB_TRY(bool int_hash, int_hash_inline_ok());
+    CountTable table(int_hash);
+    KeyRule rule(key, KeyRule::When::Once);
+    QB_CHECK(for_each_element(seq, [&](Ref x) {
+        Ref k = Ref::steal(rule.apply_raw(x.get()));
+        if (!k) return false;
+        x.reset();  // the key is what is kept
+        CountTable::Entry* e = table.add_raw(k.get());
+        if (!e) return false;
+        ++e->value;
+        return true;
+    }));
+    return counts_to_dict(table);
+}
+
+struct GroupSize {
+    std::size_t size = 0;
+};
+using GroupTable = Grouping<GroupSize>;
+
+// The groups as a dict of lists, in first-seen order. Every list is made
+// at its exact size and kept from the collector until the one pass over
+// the members has filled it, so no half-filled list is ever visible.
+Result<Ref> groups_to_dict(GroupTable& groups) {
+    std::vector<GroupTable::Table::Entry>& entries = groups.entries();
+    std::vector<Ref> lists;
+    try {
+        lists.reserve(entries.size());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return Error::fetch();
+    }
+    for (GroupTable::Table::Entry& e : entries) {
+        QB_TRY(Ref list, new_list(static_cast<Py_ssize_t>(e.value.size)));
+        PyObject_GC_UnTrack(list.get());
+        lists.push_back(std::move(list));  // reserved
+        e.value.size = 0;  // from here on: how many members the list holds
+    }
+    for (Member& m : groups.members()) {
+        std::size_t& filled = entries[m.group].value.size;
+        PyList_SET_ITEM(lists[m.group].get(), static_cast<Py_ssize_t>(filled++), m.item.release());
+    }
+    for (Ref& list : lists) PyObject_GC_Track(list.get());
+    QB_TRY(Ref out, new_dict());
+    for (std::size_t g = 0; g < entries.size(); ++g)
+        QB_CHECK(checked_status(PyDict_SetItem(out.get(), entries[g].key.get(), lists[g].get())));
+    return out;
+}
+
+Result<Ref> frequencies_body(Args<"seq">& a) { return frequencies_of(a.get<"seq">()); }
+
+Result<Ref> countby_body(Args<"key, seq">& a) { return countby_of(a.get<"key">(), a.get<"seq">()); }
+
+Result<Ref> groupby_body(Args<"key, seq">& a) { return groupby_of(a.get<"key">(), a.get<"seq">()); }
+
+// Folds in a native table keyed like the others (each key hashed once per
+// element) and makes the dict at the end. `init` (a value, or a callable
+// making one) seeds every key's fold, else a key's first element does.
+Result<Ref> reduceby_body(Args<"key, binop, seq, *rest">& a) {
+    QB_TRY(PyObject * init, a.optional_rest("reduceby", 4));
+    PyObject* binop = a.get<"binop">();
+    QB_TRY(bool int_hash, int_hash_inline_ok());
+    CountingTable<Ref> table(int_hash);
+    KeyRule rule(a.get<"key">(), KeyRule::When::Each);
+    QB_CHECK(for_each_element(a.get<"seq">(), [&](Ref x) {
+        Ref k = Ref::steal(rule.apply_raw(x.get()));
+        if (!k) return false;
+        CountingTable<Ref>::Entry* e = table.add_raw(k.get());
+        if (!e) return false;
+        Ref& acc = e->value;  // the table is ours alone: binop cannot move it
+        if (!acc && !init) {
+            acc = std::move(x);
+            return true;
+        }
+        Ref seed;
+        if (!acc) {
+            seed = Ref::steal(PyCallable_Check(init) ? PyObject_CallNoArgs(init) : Py_NewRef(init));
+            if (!seed) return false;
+        }
+        PyObject* argv[] = {nullptr, acc ? acc.get() : seed.get(), x.get()};
+        Ref folded = Ref::steal(PyObject_Vectorcall(binop, argv + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        if (!folded) return false;
+        acc = std::move(folded);
+        return true;
+    }));
+    QB_TRY(Ref out, new_dict());
+    for (CountingTable<Ref>::Entry& e : table.entries())
+        QB_CHECK(checked_status(PyDict_SetItem(out.get(), e.key.get(), e.value.get())));
+    return out;
+}
+
+PyMethodDef functions[] = {
+    QB_FUNCTION("frequencies", frequencies_body),
+    QB_FUNCTION("groupby", groupby_body),
+    QB_FUNCTION("countby", countby_body),
+    QB_FUNCTION("reduceby", reduceby_body),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions);
+
+}  // namespace
+
+Result<Ref> frequencies_of(PyObject* seq) {
+    QB_TRY(Ref typed, offer_typed_count(seq));
+    if (typed) return typed;
+    QB_TRY(bool int_hash, int_hash_inline_ok());
+    CountTable table(int_hash);
+    QB_CHECK(for_each_element(seq, [&](Ref x) {
+        CountTable::Entry* e = table.add_raw(x.get());
+        if (!e) return false;
+        ++e->value;
+        return true;
+    }));
+    return counts_to_dict(table);
+}
+
+Result<Ref> groupby_of(PyObject* key, PyObject* seq) {
+    QB_TRY(bool int_hash, int_hash_inline_ok());
+    GroupTable groups(int_hash);
+    if (!groups.reserve(known_length(seq))) return Error::fetch();
+    KeyRule rule(key, KeyRule::When::Once);
+    QB_CHECK(for_each_element(seq, [&](Ref x) {
+        Ref k = Ref::steal(rule.apply_raw(x.get()));
+        return k && groups.add(k.get(), x);
+    }));
+    return groups_to_dict(groups);
+}
+
+}  // namespace quibra

@@ -1,0 +1,108 @@
+// isdistinct and topk: questions about all elements at once, answered with
+// the interpreter's own set and list.sort so that hashing, equality and
+// ordering are exactly Python's (typed integer buffers go to the native
+// scans first).
+#include "buffers/offers.hpp"
+#include "sequences/iterators.hpp"
+#include "sequences/keys.hpp"
+#include "utils/registry.hpp"
+
+#include <algorithm>
+
+namespace quibra {
+
+namespace {
+
+// One set insertion per element: an element that leaves the set's size
+// unchanged was already there. (A membership test before each insertion
+// would hash every element, and compare it with its hash-mates, twice.)
+Result<Ref> isdistinct_body(Args<"seq">& a) {
+    PyObject* seq = a.get<"seq">();
+    QB_TRY(std::optional<bool> typed, offer_typed_distinct(seq));
+    if (typed) return bool_ref(*typed);
+    QB_TRY(Ref seen, checked(PySet_New(nullptr)));
+    QB_TRY(RawSource source, RawSource::open(seq));
+    for (Py_ssize_t n = 1;; ++n) {
+        Ref x = Ref::steal(source.next_raw());
+        if (!x) break;
+        if (PySet_Add(seen.get(), x.get()) < 0) return Error::fetch();
+        if (PySet_GET_SIZE(seen.get()) != n) return bool_ref(false);
+    }
+    if (PyErr_Occurred()) return Error::fetch();
+    return bool_ref(true);
+}
+
+// Every element of seq in a new list (an exact list or tuple is copied
+// whole; nothing of ours runs between the reads).
+Result<Ref> list_of(PyObject* seq) {
+    if (PyList_CheckExact(seq)) return checked(PyList_GetSlice(seq, 0, PY_SSIZE_T_MAX));
+    if (PyTuple_CheckExact(seq)) return checked(PySequence_List(seq));
+    QB_TRY(Ref out, new_list(0));
+    QB_TRY(RawSource source, RawSource::open(seq));
+    for (;;) {
+        QB_TRY(Ref x, source.next());
+        if (!x) return out;
+        QB_CHECK(checked_status(PyList_Append(out.get(), x.get())));
+    }
+}
+
+// list.sort(reverse=True): stable, so equal items keep their input order.
+Status sort_descending(PyObject* list) {
+    QB_TRY(Ref kwargs, new_dict());
+    QB_CHECK(checked_status(PyDict_SetItemString(kwargs.get(), "reverse", Py_True)));
+    QB_TRY(Ref sort, checked(PyObject_GetAttrString(list, "sort")));
+    QB_TRY(Ref done, checked(PyObject_VectorcallDict(sort.get(), nullptr, 0, kwargs.get())));
+    return success();
+}
+
+// The first min(k, len) items of the sorted list as a tuple, each passed
+// through pick (the element itself, or the element inside a keyed entry).
+template <class Pick>
+Result<Ref> head_tuple(PyObject* sorted, unsigned long long k, Pick&& pick) {
+    Py_ssize_t len = PyList_GET_SIZE(sorted);
+    Py_ssize_t n = k < static_cast<unsigned long long>(len) ? static_cast<Py_ssize_t>(k) : len;
+    QB_TRY(Ref out, new_tuple(n));
+    for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(out.get(), i, Py_NewRef(pick(PyList_GET_ITEM(sorted, i))));
+    return out;
+}
+
+// Sorts (key, -position, element) entries: equal keys fall back to the
+// position, so they come out in input order and elements are never compared.
+Result<Ref> topk_keyed(unsigned long long k, PyObject* seq, PyObject* key) {
+    KeyRule rule(key, KeyRule::When::Once);
+    QB_TRY(Ref entries, new_list(0));
+    QB_TRY(RawSource source, RawSource::open(seq));
+    for (Py_ssize_t i = 0;; ++i) {
+        QB_TRY(Ref x, source.next());
+        if (!x) break;
+        QB_TRY(Ref kx, rule.apply(x.get()));
+        QB_TRY(Ref position, checked(PyLong_FromSsize_t(-i)));
+        QB_TRY(Ref entry, checked(PyTuple_Pack(3, kx.get(), position.get(), x.get())));
+        QB_CHECK(checked_status(PyList_Append(entries.get(), entry.get())));
+    }
+    QB_CHECK(sort_descending(entries.get()));
+    return head_tuple(entries.get(), k, [](PyObject* e) { return PyTuple_GET_ITEM(e, 2); });
+}
+
+Result<Ref> topk_body(Args<"k, seq, key=None">& a) {
+    QB_TRY(unsigned long long k, a.to_u64<"k">());
+    PyObject* seq = a.get<"seq">();
+    if (PyObject* key = a.get<"key">()) return topk_keyed(k, seq, key);
+    QB_TRY(Ref typed, offer_typed_topk(k, seq));
+    if (typed) return typed;
+    QB_TRY(Ref items, list_of(seq));
+    QB_CHECK(sort_descending(items.get()));
+    return head_tuple(items.get(), k, [](PyObject* x) { return x; });
+}
+
+PyMethodDef functions[] = {
+    QB_FUNCTION("isdistinct", isdistinct_body),
+    QB_FUNCTION("topk", topk_body),
+    QB_METHODS_END,
+};
+
+Registrar registrar(functions);
+
+}  // namespace
+
+}  // namespace quibra

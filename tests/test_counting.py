@@ -1,0 +1,190 @@
+"""frequencies, countby, groupby, reduceby, isdistinct and topk."""
+
+import collections
+import operator
+
+import pytest
+from hypothesis import given, strategies as st
+
+import quibra._quibra as q
+
+
+class Boom(Exception):
+    pass
+
+
+class Key:
+    """A key with a chosen hash whose comparisons are logged as (stored, new) name pairs."""
+
+    def __init__(self, name, h, log, same_as=None):
+        self.name, self.h, self.log, self.same_as = name, h, log, same_as or name
+
+    def __hash__(self):
+        return self.h
+
+    def __eq__(self, other):
+        self.log.append((self.name, other.name))
+        return self.same_as == other.same_as
+
+
+def items(d):
+    return list(d.items())
+
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda: q.frequencies(["a", "b", "a"]), [("a", 2), ("b", 1)]),
+    (lambda: q.countby(len, iter(["ab", "c", "de"])), [(2, 2), (1, 1)]),
+    (lambda: q.countby(0, ("ab", "cd")), [("a", 1), ("c", 1)]),
+    (lambda: q.countby([0, 1], ["ab", "ab", "ac"]), [(("a", "b"), 2), (("a", "c"), 1)]),
+    (lambda: q.groupby(len, ["a", "bb", "c"]), [(1, ["a", "c"]), (2, ["bb"])]),
+    (lambda: q.groupby(-1, [(1, "x"), (2, "y"), (3, "x")]), [("x", [(1, "x"), (3, "x")]), ("y", [(2, "y")])]),
+    (lambda: q.reduceby(lambda x: x % 2, operator.add, [1, 2, 3, 4]), [(1, 4), (0, 6)]),
+    (lambda: q.reduceby(lambda x: x % 2, operator.add, [1, 2, 3, 4], 10), [(1, 14), (0, 16)]),
+    (lambda: q.reduceby(0, lambda acc, x: acc + [x[1]], ["ab", "cd", "ae"], list), [("a", ["b", "e"]), ("c", ["d"])]),
+    (lambda: q.reduceby([0], lambda acc, x: (acc, x), "ab", None), [(("a",), (None, "a")), (("b",), (None, "b"))]),
+])
+def test_results_in_first_seen_order(call, expected):
+    assert items(call()) == expected
+
+
+def test_equal_keys_keep_the_first_object_met():
+    nan, other = float("nan"), float("nan")
+    assert items(q.frequencies([1.0, 1, True, -1, -2, -1])) == [(1, 3), (-1, 2), (-2, 1)]
+    assert type(next(iter(q.countby(lambda x: x, [1.0, 1])))) is float
+    assert items(q.groupby(lambda x: x, [nan, other, nan])) == [(nan, [nan, nan]), (other, [other])]
+
+
+@pytest.mark.parametrize("h", [0, -1, -2, 7])
+def test_colliding_keys_are_compared_once_each_in_the_order_they_were_met(h):
+    log, marks = [], []
+
+    def key(x):
+        marks.append(len(log))  # where the comparisons for x begin
+        return x
+
+    keys = [Key(f"k{i}", h, log) for i in range(30)]  # enough to make the table grow
+    probe = Key("p", h, log, same_as="k20")
+    counts = q.countby(key, [*keys, probe])
+    # stored == new, oldest first, up to the equal one; then the dict is built
+    assert log[marks[-1]:marks[-1] + 22] == [(f"k{i}", "p") for i in range(21)] + [("k0", "k1")]
+    assert [counts[k] for k in keys] == [1] * 20 + [2] + [1] * 9
+    del log[:], marks[:]
+    groups = q.groupby(key, [keys[3], probe, keys[3]])
+    assert log[:marks[-1]] == [("k3", "p")]  # the same object is never compared
+    assert items(groups) == [(keys[3], [keys[3], keys[3]]), (probe, [probe])]
+
+
+def test_a_list_changed_by_eq_while_it_is_counted():
+    class Changer:
+        def __init__(self, clears=False):
+            self.clears = clears
+
+        def __hash__(self):
+            return 1
+
+        def __eq__(self, other):
+            if other.clears:
+                xs.clear()
+            elif len(xs) < 5:
+                xs.append(Changer())
+            return False
+
+    xs = [Changer(), Changer()]
+    assert len(q.frequencies(xs)) == len(xs) == 5  # every appended element is read
+    xs[:] = [Changer(), Changer(clears=True), Changer()]
+    assert len(q.frequencies(xs)) == 2 and xs == []  # the walk ends at the new length
+
+
+def failing_iter(exc):
+    yield 1
+    raise exc
+
+
+def user_error(where, exc):
+    """(key, seq) where the key, __hash__, __eq__ or the iteration raises exc."""
+    def throw(*args):
+        raise exc
+
+    odd = type("Odd", (), {"__hash__": lambda s: throw() if where == "hash" else 1, "__eq__": throw})
+    if where == "key":
+        return throw, [1, 2]
+    if where == "iteration":
+        return (lambda x: x), failing_iter(exc)
+    return (lambda x: x), [odd(), odd()]
+
+
+@pytest.mark.parametrize("where", ["key", "hash", "eq", "iteration"])
+def test_user_errors_pass_through_unchanged(where):
+    calls = [q.countby, q.groupby, lambda k, s: q.reduceby(k, max, s)]
+    if where != "key":
+        calls.append(lambda k, s: q.frequencies(s))
+    if where in ("key", "iteration"):
+        calls.append(lambda k, s: q.topk(1, s, key=k))
+    for call in calls:
+        exc = Boom()
+        with pytest.raises(Boom) as info:
+            call(*user_error(where, exc))
+        assert info.value is exc
+
+
+def test_lookup_type_and_argument_errors():
+    with pytest.raises(KeyError):
+        q.groupby("k", [{"k": 1}, {}])
+    for call in (lambda: q.frequencies([[1]]), lambda: q.countby(list, "ab"), lambda: q.isdistinct([[1]])):
+        with pytest.raises(TypeError, match="unhashable"):
+            call()
+    for call in (lambda: q.frequencies(5), lambda: q.groupby(len, None), lambda: q.topk(1, 3)):
+        with pytest.raises(TypeError, match="not iterable"):
+            call()
+    with pytest.raises(TypeError, match="'<' not supported"):
+        q.topk(1, [1, "a"])
+    seq = iter([1])
+    with pytest.raises(TypeError, match="^reduceby takes at most 4 arguments$"):
+        q.reduceby(len, operator.add, seq, 0, 1)
+    assert next(seq) == 1  # checked before reading
+    with pytest.raises(OverflowError) as info:
+        q.topk(-1, [1])
+    assert info.value.__notes__ == ["while processing 'k'"]
+
+
+def test_isdistinct_stops_at_the_first_repeat():
+    taken = []
+
+    def source():
+        for i in [*range(10), 3, *range(10, 100)]:
+            taken.append(i)
+            yield i
+
+    assert q.isdistinct(source()) is False and len(taken) == 11
+    assert q.isdistinct([]) is True and q.isdistinct([1, 1.0]) is False
+
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda: q.topk(2, [1, 5, 3, 5]), (5, 5)),
+    (lambda: q.topk(0, [1, 2]), ()),
+    (lambda: q.topk(2 ** 64 - 1, iter([3, 1])), (3, 1)),
+    (lambda: q.topk(2, ["bb", "a", "cc"], key=len), ("bb", "cc")),
+    (lambda: q.topk(2, [(1, "z"), (3, "a"), (2, "b")], key=0), ((3, "a"), (2, "b"))),
+    (lambda: q.topk(2, [{1}, {2}, {3}], key=[]), ({1}, {2})),  # all keys (): the sets are never compared
+])
+def test_topk(call, expected):
+    assert call() == expected
+
+
+elements = st.lists(st.one_of(st.integers(-5, 5), st.sampled_from(["a", "b", "", "ab"])), max_size=40)
+
+
+@given(elements)
+def test_against_python_models(xs):
+    key = lambda x: type(x).__name__ + str(x)[:1]  # noqa: E731
+    groups = {}
+    for x in xs:
+        groups.setdefault(key(x), []).append(x)
+    assert items(q.frequencies(xs)) == items(collections.Counter(xs))
+    assert items(q.countby(key, xs)) == items(collections.Counter(map(key, xs)))
+    assert items(q.groupby(key, xs)) == items(groups)
+    assert items(q.reduceby(key, lambda acc, x: acc + str(x), xs, "")) == [(k, "".join(map(str, g))) for k, g in groups.items()]
+    assert q.isdistinct(xs) == (len(set(xs)) == len(xs))
+    assert q.topk(3, xs, key=str) == tuple(sorted(xs, key=str, reverse=True)[:3])
+    ints = [x for x in xs if isinstance(x, int)]
+    assert q.topk(4, ints) == tuple(sorted(ints, reverse=True)[:4])
