@@ -112,3 +112,11 @@ row("Iter: map, filter, collect over 100k", "Iter", _ints,
     lambda xs: list(filter(bool, map(abs, xs))), "list(filter(bool, map(abs, xs)))")
 row("Iter: reduce over 100k", "Iter", _ints, lambda xs: q.Iter(xs).reduce(operator.add),
     lambda xs: functools.reduce(operator.add, xs), "functools.reduce")
+row("Iter: unique, take 10, collect over 100k", "Iter", _ints,
+    lambda xs: q.Iter(xs).unique().take(10).collect(),
+    lambda xs: list(q.take(10, q.unique(xs))), "list(take(10, unique(xs)))")
+row("Iter: sliding_window(3), collect over 100k", "Iter", _ints,
+    lambda xs: q.Iter(xs).sliding_window(3).collect(),
+    lambda xs: list(q.sliding_window(3, xs)), "list(sliding_window(3, xs))")
+row("Iter: make one and call one lazy method", "Iter", lambda: [1, 2, 3],
+    lambda xs: q.Iter(xs).unique(), lambda xs: q.unique(xs), "unique(xs) alone", check=False)

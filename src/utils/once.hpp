@@ -85,4 +85,34 @@ private:
     OnceCell cell_;
 };
 
+// An interned attribute name, made once per process.
+class InternedName {
+public:
+    explicit InternedName(const char* text) noexcept : text_(text) {}
+    Result<PyObject*> get() {
+        return cell_.get([this] { return checked(PyUnicode_InternFromString(text_)); });
+    }
+
+private:
+    const char* text_;
+    OnceCell cell_;
+};
+
+// A standard-library module kept once per process, for call sites that look
+// an attribute up on every call (so a replaced attribute is seen) but need
+// not pay for the import machinery each time.
+class CachedModule {
+public:
+    explicit CachedModule(const char* module) noexcept : module_(module) {}
+    Result<Ref> attr(InternedName& name) {
+        QB_TRY(PyObject * mod, cell_.get([this] { return checked(PyImport_ImportModule(module_)); }));
+        QB_TRY(PyObject * key, name.get());
+        return checked(PyObject_GetAttr(mod, key));
+    }
+
+private:
+    const char* module_;
+    OnceCell cell_;
+};
+
 }  // namespace quibra
