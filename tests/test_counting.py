@@ -188,3 +188,65 @@ def test_against_python_models(xs):
     assert q.topk(3, xs, key=str) == tuple(sorted(xs, key=str, reverse=True)[:3])
     ints = [x for x in xs if isinstance(x, int)]
     assert q.topk(4, ints) == tuple(sorted(ints, reverse=True)[:4])
+
+
+class Logged:
+    """A key equal to the int it wraps, hashing like it; every __hash__ and __eq__ is logged."""
+
+    def __init__(self, v, log):
+        self.v, self.log = v, log
+
+    def __hash__(self):
+        self.log.append(("hash", self.v))
+        return hash(self.v)
+
+    def __eq__(self, other):
+        self.log.append(("eq", self.v, getattr(other, "v", other)))
+        return self.v == getattr(other, "v", other)
+
+
+mixed_keys = st.lists(st.tuples(st.integers(0, 4), st.booleans()), max_size=12)
+
+
+def as_keys(spec, log):
+    """Plain ints and logged keys, as drawn."""
+    return [Logged(v, log) if logged else v for v, logged in spec]
+
+
+@given(mixed_keys)
+def test_isdistinct_calls_user_code_as_a_set_test_then_add_would(spec):
+    ours, model = [], []
+
+    def reference(xs):
+        seen = set()
+        for x in xs:
+            if x in seen:
+                return False
+            seen.add(x)
+        return True
+
+    assert q.isdistinct(as_keys(spec, ours)) == reference(as_keys(spec, model))
+    assert ours == model
+
+
+@given(mixed_keys, st.booleans())
+def test_reduceby_calls_user_code_as_a_dict_fold_would(spec, with_init):
+    ours, model = [], []
+    missing = object()
+
+    def reference(key, xs):
+        out = {}
+        for x in xs:
+            k = key(x)
+            acc = out.get(k, missing)
+            if acc is missing:
+                out[k] = 0 + x if with_init else x
+            else:
+                out[k] = acc + x
+        return out
+
+    keys = as_keys(spec, ours)
+    got = q.reduceby(keys.__getitem__, operator.add, range(len(spec)), *([0] if with_init else []))
+    want = reference(as_keys(spec, model).__getitem__, range(len(spec)))
+    assert [(getattr(k, "v", k), v) for k, v in got.items()] == [(getattr(k, "v", k), v) for k, v in want.items()]
+    assert ours == model

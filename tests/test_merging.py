@@ -204,3 +204,51 @@ def test_a_right_element_holding_the_join_itself_is_collected():
     del it, right, holder
     gc.collect()
     assert ref() is None  # the leak check sees whether the cycle itself was freed
+
+
+class Logged:
+    """A key equal to the int it wraps, hashing like it; every __hash__ and __eq__ is logged."""
+
+    def __init__(self, v, log):
+        self.v, self.log = v, log
+
+    def __hash__(self):
+        self.log.append(("hash", self.v))
+        return hash(self.v)
+
+    def __eq__(self, other):
+        self.log.append(("eq", self.v, getattr(other, "v", other)))
+        return self.v == getattr(other, "v", other)
+
+
+mixed_keys = st.lists(st.tuples(st.integers(0, 3), st.booleans()), max_size=8)
+
+
+@given(mixed_keys, mixed_keys, st.booleans())
+def test_join_calls_user_code_as_a_dict_and_set_would(left, right, right_default):
+    def rows(spec, log):
+        return [(Logged(v, log) if logged else v, i) for i, (v, logged) in enumerate(spec)]
+
+    def reference(lefts, rights):
+        index, seen = {}, set()
+        for l in lefts:
+            group = index.get(l[0])
+            if group is not None:
+                group.append(l)
+            else:
+                index[l[0]] = [l]
+        for r in rights:
+            group = index.get(r[0])
+            if group is not None:
+                seen.add(r[0])
+                yield from ((l, r) for l in group)
+        if right_default:
+            pending = [(l, "R") for k, group in index.items() if k not in seen for l in group]
+            yield from pending
+
+    ours, model = [], []
+    kw = {"right_default": "R"} if right_default else {}
+    got = list(q.join(0, rows(left, ours), 0, rows(right, ours), **kw))
+    want = list(reference(rows(left, model), rows(right, model)))
+    flat = lambda pairs: [tuple(x if isinstance(x, str) else (getattr(x[0], "v", x[0]), x[1]) for x in p) for p in pairs]
+    assert flat(got) == flat(want) and ours == model

@@ -101,40 +101,79 @@ Result<Ref> countby_body(Args<"key, seq">& a) { return countby_of(a.get<"key">()
 
 Result<Ref> groupby_body(Args<"key, seq">& a) { return groupby_of(a.get<"key">(), a.get<"seq">()); }
 
-// Folds in a native table keyed like the others (each key hashed once per
-// element) and makes the dict at the end. `init` (a value, or a callable
-// making one) seeds every key's fold, else a key's first element does.
-Result<Ref> reduceby_body(Args<"key, binop, seq, *rest">& a) {
-    QB_TRY(PyObject * init, a.optional_rest("reduceby", 4));
-    PyObject* binop = a.get<"binop">();
-    QB_TRY(bool int_hash, int_hash_inline_ok());
-    CountingTable<Ref> table(int_hash);
-    KeyRule rule(a.get<"key">(), KeyRule::When::Each);
-    QB_CHECK(for_each_element(a.get<"seq">(), [&](Ref x) {
-        Ref k = Ref::steal(rule.apply_raw(x.get()));
-        if (!k) return false;
-        CountingTable<Ref>::Entry* e = table.add_raw(k.get());
-        if (!e) return false;
-        Ref& acc = e->value;  // the table is ours alone: binop cannot move it
-        if (!acc && !init) {
+// reduceby folds into its result dict: look the key up, then store the
+// folded value. While every key is a builtin key that pair of dict probes
+// cannot be told from one probe of a native table, so the fold starts
+// there; the first other key moves the folds made so far into the dict
+// (their keys run no user code either) and the rest goes on in the dict.
+class Folds {
+public:
+    Folds(PyObject* binop, PyObject* init, bool int_hash) noexcept : binop_(binop), init_(init), table_(int_hash) {}
+
+    // Folds x into key k's value; false with the exception set on error.
+    bool add(Ref k, Ref x) {
+        if (!dict_ && builtin_key(k.get())) {
+            CountingTable<Ref>::Entry* e = table_.add_raw(k.get());
+            return e && fold(e->value, std::move(x));
+        }
+        if (!dict_ && !move_to_dict()) return false;
+        PyObject* found;
+        int present = PyDict_GetItemRef(dict_.get(), k.get(), &found);
+        if (present < 0) return false;
+        Ref acc = Ref::steal(found);
+        return fold(acc, std::move(x)) && PyDict_SetItem(dict_.get(), k.get(), acc.get()) == 0;
+    }
+
+    Result<Ref> result() {
+        if (!dict_ && !move_to_dict()) return Error::fetch();
+        return std::move(dict_);
+    }
+
+private:
+    // acc = binop(acc, x); a key's first element starts its fold (or init
+    // does: called when callable, else used as it is).
+    bool fold(Ref& acc, Ref x) {
+        if (!acc && !init_) {
             acc = std::move(x);
             return true;
         }
         Ref seed;
         if (!acc) {
-            seed = Ref::steal(PyCallable_Check(init) ? PyObject_CallNoArgs(init) : Py_NewRef(init));
+            seed = Ref::steal(PyCallable_Check(init_) ? PyObject_CallNoArgs(init_) : Py_NewRef(init_));
             if (!seed) return false;
         }
         PyObject* argv[] = {nullptr, acc ? acc.get() : seed.get(), x.get()};
-        Ref folded = Ref::steal(PyObject_Vectorcall(binop, argv + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+        Ref folded = Ref::steal(PyObject_Vectorcall(binop_, argv + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
         if (!folded) return false;
         acc = std::move(folded);
         return true;
+    }
+
+    bool move_to_dict() {
+        dict_ = Ref::steal(PyDict_New());
+        if (!dict_) return false;
+        for (CountingTable<Ref>::Entry& e : table_.entries())
+            if (PyDict_SetItem(dict_.get(), e.key.get(), e.value.get()) < 0) return false;
+        table_ = CountingTable<Ref>(false);
+        return true;
+    }
+
+    PyObject* binop_;
+    PyObject* init_;
+    CountingTable<Ref> table_;
+    Ref dict_;  // once a key other than a builtin one has come
+};
+
+Result<Ref> reduceby_body(Args<"key, binop, seq, *rest">& a) {
+    QB_TRY(PyObject * init, a.optional_rest("reduceby", 4));
+    QB_TRY(bool int_hash, int_hash_inline_ok());
+    Folds folds(a.get<"binop">(), init, int_hash);
+    KeyRule rule(a.get<"key">(), KeyRule::When::Each);
+    QB_CHECK(for_each_element(a.get<"seq">(), [&](Ref x) {
+        Ref k = Ref::steal(rule.apply_raw(x.get()));
+        return k && folds.add(std::move(k), std::move(x));
     }));
-    QB_TRY(Ref out, new_dict());
-    for (CountingTable<Ref>::Entry& e : table.entries())
-        QB_CHECK(checked_status(PyDict_SetItem(out.get(), e.key.get(), e.value.get())));
-    return out;
+    return folds.result();
 }
 
 PyMethodDef functions[] = {

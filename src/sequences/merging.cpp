@@ -58,12 +58,18 @@ Result<Ref> merge_sorted_body(Args<"*seqs, key=None">& a) {
 
 // ---- join -------------------------------------------------------------------------------
 
-// A hash join: the left input is filed by key on the first step (keys in
-// first-seen order, each group in left-input order), then every right
-// element is paired with its group, one pair per step, or yields
-// (left_default, right) when it has none. Once the right input ends,
-// right_default pairs up the groups no right element matched. Keys hash and
-// compare as dict keys do.
+// A hash join. The first step files the whole left input by key in a dict
+// of lists (keys in first-seen order, each list in left-input order); then
+// every right element is paired with its key's list, one pair per step, or
+// yields (left_default, right) when it has none, and each right key that
+// matched goes into a `seen` set. Once the right input ends, right_default
+// pairs up the lists whose key is not in `seen`.
+//
+// While every key is a builtin key, a native grouping stands in for the
+// dict and matched marks for the set: one probe where the dict and the set
+// would take several, with no user code behind any of them, so nothing
+// observable changes. The first other key moves everything into the dict
+// and the set, and from there the work is done on them as described.
 class JoinStep final : public Step {
 public:
     struct Inputs {
@@ -75,24 +81,20 @@ public:
     Result<Ref> next() override {
         if (!index_done_) QB_CHECK(build_index());
         for (;;) {
-            if (next_ < end_) return pair_up();
+            if (at_ != end_) return pair_up();
             if (right_done_) {
                 if (!next_unmatched()) return Ref();
                 continue;
             }
             QB_TRY(Ref r, next_of(in_.right_it.get()));
             if (!r) {
-                right_done_ = true;
-                if (!in_.right_default) unmatched_ = index_.entries().size();
+                QB_CHECK(finish_right());
                 continue;
             }
             QB_TRY(Ref kr, right_rule_.apply(r.get()));
-            JoinTable::Table::Entry* group = nullptr;
-            int found = index_.table().lookup_raw(kr.get(), group);
-            if (found < 0) return Error::fetch_ffi();
+            QB_TRY(bool found, match(std::move(kr)));
             if (found) {
-                group->value.matched = true;
-                start_pairs(group->value, std::move(r));
+                other_ = std::move(r);
             } else if (in_.left_default) {
                 return pair(in_.left_default.get(), r.get());
             }
@@ -101,19 +103,29 @@ public:
 
     int traverse(const Visitor& visit) const override {
         return visit(in_.leftkey, in_.leftseq, in_.rightkey, in_.right_it, in_.left_default, in_.right_default,
-                     left_it_, index_, grouped_, other_);
+                     left_it_, index_, grouped_, dict_, seen_, unmatched_lists_, copied_, other_);
     }
-    // The right element being paired may be the iterator itself.
+    // A left or right element may hold the iterator itself: drop them all
+    // and end.
     void clear() noexcept override {
+        index_ = JoinTable(false);
+        std::vector<Ref>().swap(grouped_);
+        std::vector<Ref>().swap(unmatched_lists_);
+        std::vector<Ref>().swap(copied_);
+        dict_.reset();
+        seen_.reset();
         other_.reset();
-        next_ = end_ = 0;
+        at_ = end_ = nullptr;
+        unmatched_.clear();
+        index_done_ = right_done_ = true;
     }
 
 private:
     struct JoinGroup {
         std::size_t size = 0;
         std::size_t start = 0;  // where the group begins in grouped_
-        bool matched = false;
+        Ref matched;            // the first right key that matched it
+        int traverse(const Visitor& visit) const { return visit(matched); }
     };
     using JoinTable = Grouping<JoinGroup>;
 
@@ -128,15 +140,31 @@ private:
             QB_TRY(Ref l, next_item(left_it_.get()));
             if (!l) break;
             QB_TRY(Ref kl, left_rule_.apply(l.get()));
-            if (!index_.add(kl.get(), l)) return Error::fetch_ffi();
+            if (!dict_ && builtin_key(kl.get())) {
+                if (!index_.add(kl.get(), l)) return Error::fetch_ffi();
+                continue;
+            }
+            if (!dict_) QB_CHECK(move_to_dict());
+            QB_CHECK(file(kl.get(), l.get()));
         }
-        QB_CHECK(lay_out_groups());
+        if (!dict_) QB_CHECK(lay_out_groups());
         left_it_.reset();
         index_done_ = true;
         return success();
     }
 
-    // Moves the left elements into grouped_, group after group.
+    // index[kl].append(l), or index[kl] = [l].
+    Status file(PyObject* kl, PyObject* l) {
+        PyObject* found;
+        if (PyDict_GetItemRef(dict_.get(), kl, &found) < 0) return Error::fetch();
+        Ref list = Ref::steal(found);
+        if (list) return checked_status(PyList_Append(list.get(), l));
+        QB_TRY(list, new_list(1));
+        PyList_SET_ITEM(list.get(), 0, Py_NewRef(l));
+        return checked_status(PyDict_SetItem(dict_.get(), kl, list.get()));
+    }
+
+    // Moves the filed elements into grouped_, group after group.
     Status lay_out_groups() {
         std::vector<Member>& members = index_.members();
         try {
@@ -156,49 +184,148 @@ private:
             grouped_[g.start + g.size++] = std::move(m.item);
         }
         std::vector<Member>().swap(members);
+        laid_out_ = true;
         return success();
     }
 
-    void start_pairs(const JoinGroup& g, Ref other) noexcept {
-        next_ = g.start;
-        end_ = g.start + g.size;
-        other_ = std::move(other);
+    // Points the pairing at the group of the left key equal to kr (noting
+    // the match); false when there is none.
+    Result<bool> match(Ref kr) {
+        if (!dict_ && builtin_key(kr.get())) {
+            JoinTable::Table::Entry* e = nullptr;
+            int found = index_.table().lookup_raw(kr.get(), e);
+            if (found < 0) return Error::fetch_ffi();
+            if (!found) return false;
+            if (!e->value.matched) {
+                e->value.matched = std::move(kr);
+                matched_order_.push_back(index_.table().position(e));
+            }
+            pair_with_group(e->value);
+            return true;
+        }
+        if (!dict_) QB_CHECK(move_to_dict());
+        PyObject* found;
+        if (PyDict_GetItemRef(dict_.get(), kr.get(), &found) < 0) return Error::fetch();
+        Ref list = Ref::steal(found);
+        if (!list) return false;
+        QB_CHECK(checked_status(PySet_Add(seen_.get(), kr.get())));
+        QB_CHECK(pair_with_list(list.get()));
+        return true;
+    }
+
+    // The dict and the set the native grouping stood in for: the same keys
+    // in the same order with their elements in the same order, and the
+    // right keys that matched, added in the order they first did. None of
+    // these keys runs user code.
+    Status move_to_dict() {
+        if (!laid_out_) QB_CHECK(lay_out_groups());
+        QB_TRY(Ref dict, new_dict());
+        QB_TRY(Ref seen, checked(PySet_New(nullptr)));
+        for (JoinTable::Table::Entry& e : index_.entries()) {
+            QB_TRY(Ref list, new_list(static_cast<Py_ssize_t>(e.value.size)));
+            for (std::size_t i = 0; i < e.value.size; ++i)
+                PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(grouped_[e.value.start + i].get()));
+            QB_CHECK(checked_status(PyDict_SetItem(dict.get(), e.key.get(), list.get())));
+        }
+        for (std::size_t i : matched_order_)
+            QB_CHECK(checked_status(PySet_Add(seen.get(), index_.entries()[i].value.matched.get())));
+        dict_ = std::move(dict);
+        seen_ = std::move(seen);
+        index_ = JoinTable(false);
+        std::vector<Ref>().swap(grouped_);
+        std::vector<std::size_t>().swap(matched_order_);
+        return success();
+    }
+
+    // With a right_default, the groups no right key matched, in key order.
+    // On the dict every membership test is made here, before any pair goes
+    // out, as the whole final phase is decided at once.
+    Status finish_right() {
+        right_done_ = true;
+        if (!in_.right_default) return success();
+        if (!dict_) {
+            for (std::size_t i = 0; i < index_.entries().size(); ++i)
+                if (!index_.entries()[i].value.matched) unmatched_.push_back(i);
+            return success();
+        }
+        Py_ssize_t pos = 0;
+        PyObject *key, *list;
+        while (PyDict_Next(dict_.get(), &pos, &key, &list)) {
+            Ref k = Ref::borrow(key), keep = Ref::borrow(list);
+            int present = PySet_Contains(seen_.get(), k.get());
+            if (present < 0) return Error::fetch();
+            if (!present) unmatched_lists_.push_back(std::move(keep));
+        }
+        return success();
+    }
+
+    // Starts pairing the next unmatched group with right_default; false
+    // once there is none.
+    bool next_unmatched() {
+        if (unmatched_next_ < unmatched_.size()) {
+            pair_with_group(index_.entries()[unmatched_[unmatched_next_++]].value);
+        } else if (unmatched_next_ - unmatched_.size() < unmatched_lists_.size()) {
+            Ref list = std::move(unmatched_lists_[unmatched_next_++ - unmatched_.size()]);
+            if (!pair_with_list(list.get())) return false;
+        } else {
+            return false;
+        }
+        other_ = in_.right_default;
+        return true;
+    }
+
+    void pair_with_group(const JoinGroup& g) noexcept {
+        at_ = grouped_.data() + g.start;
+        end_ = at_ + g.size;
+    }
+
+    // The list's items, held while they are paired (nobody else holds the
+    // list, but the pairs are made one step at a time).
+    Status pair_with_list(PyObject* list) {
+        std::vector<Ref>().swap(copied_);
+        Py_ssize_t n = PyList_GET_SIZE(list);
+        try {
+            copied_.reserve(static_cast<std::size_t>(n));
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            return Error::fetch();
+        }
+        for (Py_ssize_t i = 0; i < n; ++i) copied_.push_back(Ref::borrow(PyList_GET_ITEM(list, i)));
+        at_ = copied_.data();
+        end_ = at_ + copied_.size();
+        return success();
     }
 
     // (l, other) for the next l of the group being paired.
     Result<Ref> pair_up() {
-        PyObject* l = grouped_[next_++].get();
+        PyObject* l = (at_++)->get();
         Result<Ref> p = pair(l, other_.get());
-        if (next_ == end_) other_.reset();
+        if (at_ == end_) other_.reset();
         return p;
-    }
-
-    // Starts pairing the next group no right element matched with
-    // right_default; false once there is none.
-    bool next_unmatched() noexcept {
-        std::vector<JoinTable::Table::Entry>& entries = index_.entries();
-        while (unmatched_ < entries.size()) {
-            const JoinGroup& g = entries[unmatched_++].value;
-            if (!g.matched) {
-                start_pairs(g, in_.right_default);
-                return true;
-            }
-        }
-        return false;
     }
 
     Inputs in_;
     KeyRule left_rule_{in_.leftkey.get(), KeyRule::When::Each};
     KeyRule right_rule_{in_.rightkey.get(), KeyRule::When::Each};
     Ref left_it_;  // while the left input is being read
-    JoinTable index_;
-    std::vector<Ref> grouped_;  // the left elements, group after group
     bool index_done_ = false;
     bool right_done_ = false;
-    std::size_t unmatched_ = 0;  // the next entry to check once the right input ended
-    Ref other_;                  // what the group [next_, end_) is paired with
-    std::size_t next_ = 0;
-    std::size_t end_ = 0;
+    // While every key is a builtin key:
+    JoinTable index_;
+    bool laid_out_ = false;
+    std::vector<Ref> grouped_;                // the left elements, group after group
+    std::vector<std::size_t> matched_order_;  // groups in the order they first matched
+    std::vector<std::size_t> unmatched_;      // the groups right_default pairs up
+    // Once another key came:
+    Ref dict_;
+    Ref seen_;
+    std::vector<Ref> unmatched_lists_;
+    std::size_t unmatched_next_ = 0;
+    // The group being paired with other_: [at_, end_) in grouped_ or copied_.
+    std::vector<Ref> copied_;
+    const Ref* at_ = nullptr;
+    const Ref* end_ = nullptr;
+    Ref other_;
 };
 
 Result<Ref> join_body(

@@ -75,6 +75,15 @@ inline Result<Py_hash_t> native_hash(PyObject* o, bool int_hash) {
     return h;
 }
 
+// Whether hashing o, and comparing it with another such object, runs no code
+// of the user's (and so cannot be observed): exact int, str, float and bool,
+// and None. Functions whose Python-level algorithm hashes a key more than
+// once may use a single native probe while every key is one of these.
+inline bool builtin_key(PyObject* o) noexcept {
+    PyTypeObject* t = Py_TYPE(o);
+    return t == &PyLong_Type || t == &PyUnicode_Type || t == &PyFloat_Type || t == &PyBool_Type || o == Py_None;
+}
+
 // For two compact exact ints or two exact strs, the answer their __eq__
 // would give, without the call; nothing for any other pair.
 inline std::optional<bool> exact_equal(PyObject* a, PyObject* b) noexcept {
@@ -318,7 +327,7 @@ public:
         Value value;
 
         int traverse(const Visitor& visit) const {
-            if constexpr (std::is_same_v<Value, Ref>) return visit(key, value);
+            if constexpr (std::is_same_v<Value, Ref> || Collectable<Value>) return visit(key, value);
             else return visit(key);
         }
     };
