@@ -1,6 +1,7 @@
 // unique(seq, key=None): the elements whose key was not seen before, in order.
 #include "sequences/unique.hpp"
 
+#include "buffers/offers.hpp"
 #include "sequences/iterators.hpp"
 #include "utils/hashing.hpp"
 #include "utils/registry.hpp"
@@ -57,11 +58,6 @@ TypeCell unique_iter_type("UniqueIter", [] {
         "element could be new. Lets consumers preallocate.");
 });
 
-// Integer buffers will be scanned natively here (no boxing per element);
-// until then every buffer declines and takes the generic path. Returns the
-// iterator when it accepts seq, an empty Ref when it declines.
-Result<Ref> offer_typed_buffer(PyObject* /*seq*/) { return Ref(); }
-
 Result<Ref> unique_body(Args<"seq, key=None">& a) { return build_unique(a.get<"seq">(), a.get<"key">()); }
 
 PyMethodDef functions[] = {
@@ -75,7 +71,7 @@ Registrar registrar(functions, {&unique_iter_type});
 
 Result<Ref> build_unique(PyObject* seq, PyObject* key) {
     if (!key) {
-        QB_TRY(Ref typed, offer_typed_buffer(seq));
+        QB_TRY(Ref typed, offer_typed_unique(seq));
         if (typed) return typed;
     }
     QB_TRY(RawSource source, RawSource::open(seq));
