@@ -207,7 +207,10 @@ Result<Ref> count_values(const T* p, std::size_t n) {
 
 // Values seen so far: open addressing with linear probing, never shrinking.
 // Capacity is 0 or a power of two of at least 16; it doubles before any
-// insertion attempt that finds the set half full.
+// insertion attempt that finds the set half full. A slot is just a value,
+// with 0 marking it free and the value 0 itself kept in a flag: half the
+// memory of a slot with its own occupied flag, and memory traffic is what a
+// large set spends its time on.
 template <class T>
 class ValueSet {
 public:
@@ -217,41 +220,43 @@ public:
     // True when v was new (and is now stored).
     bool insert(T v) {
         if (2 * stored_ >= slots_.size()) resize(std::max<std::size_t>(16, 2 * slots_.size()));
+        if (v == T{}) {
+            if (has_zero_) return false;
+            has_zero_ = true;
+            ++stored_;
+            return true;
+        }
         std::size_t i = slot_of(widen(v), shift_);
         for (;;) {
-            Slot& s = slots_[i];
-            if (!s.used) {
-                s = {v, true};
+            T& s = slots_[i];
+            if (s == T{}) {
+                s = v;
                 ++stored_;
                 return true;
             }
-            if (s.value == v) return false;
+            if (s == v) return false;
             i = (i + 1) & mask_;
         }
     }
 
 private:
-    struct Slot {
-        T value;
-        bool used;
-    };
-
     void resize(std::size_t capacity) {
-        std::vector<Slot> old(std::exchange(slots_, std::vector<Slot>(capacity, Slot{T{}, false})));
+        std::vector<T> old(std::exchange(slots_, std::vector<T>(capacity)));
         mask_ = capacity - 1;
         shift_ = 64 - log2_exact(capacity);
-        for (const Slot& s : old) {
-            if (!s.used) continue;
-            std::size_t i = slot_of(widen(s.value), shift_);
-            while (slots_[i].used) i = (i + 1) & mask_;
-            slots_[i] = s;
+        for (T v : old) {
+            if (v == T{}) continue;
+            std::size_t i = slot_of(widen(v), shift_);
+            while (slots_[i] != T{}) i = (i + 1) & mask_;
+            slots_[i] = v;
         }
     }
 
-    std::vector<Slot> slots_;
-    std::size_t stored_ = 0;
+    std::vector<T> slots_;
+    std::size_t stored_ = 0;  // the value 0 included
     std::size_t mask_ = 0;
     unsigned shift_ = 64;
+    bool has_zero_ = false;
 };
 
 // Pre-sized for at most 4096 values: a long input usually repeats early.
