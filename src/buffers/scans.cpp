@@ -53,8 +53,10 @@ Result<Ref> box(T v) {
 
 // ---- the counting table -----------------------------------------------------------
 
-// Value -> count with the distinct values in first-seen order. Linear
-// probing; a slot with count 0 is free (stored counts are never 0).
+// Value -> count with the distinct values in first-seen order. The counts
+// sit beside the order, so merging and building the dict walk both in
+// sequence instead of looking every value up again. Linear probing; a slot
+// names its entry plus one, 0 marking it free.
 template <class T>
 class CountTable {
 public:
@@ -64,49 +66,44 @@ public:
     void add(T v, std::uint64_t n = 1) {
         std::size_t i = slot_of(widen(v), shift_);
         for (;;) {
-            Slot& s = slots_[i];
-            if (s.count == 0) return insert(v, n);
+            const Slot& s = slots_[i];
+            if (s.entry == 0) return insert(v, n);
             if (s.value == v) {
-                s.count += n;
+                counts_[s.entry - 1] += n;
                 return;
             }
             i = (i + 1) & mask_;
         }
     }
 
-    // The count of a value that is present.
-    std::uint64_t count_of(T v) const noexcept {
-        std::size_t i = slot_of(widen(v), shift_);
-        while (slots_[i].value != v || slots_[i].count == 0) i = (i + 1) & mask_;
-        return slots_[i].count;
-    }
-
-    const std::vector<T>& order() const noexcept { return order_; }
     std::size_t size() const noexcept { return order_.size(); }
+    T value(std::size_t entry) const noexcept { return order_[entry]; }
+    std::uint64_t count(std::size_t entry) const noexcept { return counts_[entry]; }
 
     // Adds every count of a later piece of the input: its new values follow
     // ours in its own first-seen order, so the order stays that of the whole.
     void merge(const CountTable& later) {
-        for (T v : later.order_) add(v, later.count_of(v));
+        for (std::size_t e = 0; e < later.size(); ++e) add(later.order_[e], later.counts_[e]);
     }
 
 private:
     struct Slot {
         T value;
-        std::uint64_t count;
+        std::size_t entry;
     };
 
     // Kept at most half full.
     void insert(T v, std::uint64_t n) {
         order_.push_back(v);
+        counts_.push_back(n);
         if (2 * order_.size() > slots_.size()) rebuild(2 * slots_.size());
-        place(Slot{v, n});
+        place(Slot{v, order_.size()});
     }
 
     // Puts a value the table does not hold into its first free slot.
     void place(const Slot& s) noexcept {
         std::size_t i = slot_of(widen(s.value), shift_);
-        while (slots_[i].count != 0) i = (i + 1) & mask_;
+        while (slots_[i].entry != 0) i = (i + 1) & mask_;
         slots_[i] = s;
     }
 
@@ -115,19 +112,23 @@ private:
         mask_ = capacity - 1;
         shift_ = 64 - log2_exact(capacity);
         for (const Slot& s : old)
-            if (s.count != 0) place(s);
+            if (s.entry != 0) place(s);
     }
 
     std::vector<Slot> slots_;
     std::vector<T> order_;
+    std::vector<std::uint64_t> counts_;
     std::size_t mask_ = 0;
     unsigned shift_ = 64;
 };
 
+// Pieces are counted in blocks of this many elements, between which the
+// counting thread looks at the flag that says whether to go on.
+constexpr std::size_t kBlock = std::size_t{1} << 16;
+
 // Counts a piece, giving up between blocks once `stop` is set.
 template <class T>
 void count_piece(CountTable<T>& table, const T* p, std::size_t n, const std::atomic<bool>& stop) {
-    constexpr std::size_t kBlock = std::size_t{1} << 16;
     for (std::size_t done = 0; done < n; done += kBlock) {
         if (stop.load(std::memory_order_relaxed)) return;
         std::size_t end = std::min(n, done + kBlock);
@@ -143,9 +144,9 @@ void count_all(CountTable<T>& table, const T* p, std::size_t n) {
 template <class T>
 Result<Ref> count_to_dict(const CountTable<T>& table) {
     QB_TRY(Ref out, checked(PyDict_New()));
-    for (T v : table.order()) {
-        QB_TRY(Ref key, box(v));
-        QB_TRY(Ref count, checked(PyLong_FromUnsignedLongLong(table.count_of(v))));
+    for (std::size_t e = 0; e < table.size(); ++e) {
+        QB_TRY(Ref key, box(table.value(e)));
+        QB_TRY(Ref count, checked(PyLong_FromUnsignedLongLong(table.count(e))));
         QB_CHECK(checked_status(PyDict_SetItem(out.get(), key.get(), count.get())));
     }
     return out;
@@ -164,10 +165,12 @@ struct RaiseOnExit {
 };
 
 // The first piece is counted here while the workers count the others. When
-// that first piece turns out to hold many distinct values (more than one per
-// eight elements), merging tables would cost more than it saves: the workers
-// are told to stop and the rest is counted here. Either way the table ends
-// up with the values in first-seen order and the same counts.
+// that first piece holds many distinct values (more than one per eight
+// elements), merging tables would cost more than it saves: the workers are
+// told to stop and the rest is counted here. The distinct count only grows,
+// so the workers are stopped as soon as it passes the limit, not after the
+// whole piece. Either way the table ends up with the values in first-seen
+// order and the same counts.
 template <class T>
 Result<Ref> count_values(const T* p, std::size_t n) {
     CountTable<T> main;
@@ -186,14 +189,18 @@ Result<Ref> count_values(const T* p, std::size_t n) {
     {
         Batch batch(pieces.size(), count_one);
         RaiseOnExit stop_on_error{stop};  // an exception here stops the workers before the batch waits
-        count_all(main, p, chunk);
-        if (main.size() > chunk / 8) {
-            stop.store(true, std::memory_order_relaxed);
+        const std::size_t limit = chunk / 8;
+        for (std::size_t done = 0; done < chunk; done += kBlock) {
+            count_all(main, p + done, std::min(kBlock, chunk - done));
+            if (main.size() > limit) stop.store(true, std::memory_order_relaxed);
+        }
+        if (main.size() > limit) {
             try {
                 batch.wait();
             } catch (const std::bad_alloc&) {
                 // That piece's table is discarded anyway.
             }
+            std::vector<CountTable<T>>().swap(pieces);
             count_all(main, p + chunk, rest);
             return count_to_dict(main);
         }
