@@ -189,6 +189,12 @@ def test_native_matches_generic(typecode, n, pattern, k, seed):
     assert_native_matches_generic(a, k=k)
 
 
+@pytest.mark.skipif(DEBUG, reason="long inputs stay out of the leak run")
+@pytest.mark.parametrize("pattern", PATTERNS)
+def test_long_inputs_take_both_counting_routes(pattern):
+    assert_native_matches_generic(build("q", BIG + 4097, pattern, 5), k=10)
+
+
 def test_numeric_library_arrays():
     if DEBUG:  # once imported, numpy upsets the reference counts of later tests
         pytest.skip("numpy stays out of the debug interpreter's leak run")
@@ -346,6 +352,8 @@ CHECK_SCANS = """
     rng = random.Random(1)
     a = array.array("q", [rng.randrange(50) for _ in range(1000)]) * 600
     b = array.array("q", rng.randbytes(8 * 600_000))
+    # few values in the first piece, new ones first met in each later piece
+    c = a[:300_000] + array.array("q", [f + rng.randrange(600) for f in (1000, 2000) for _ in range(240_000)])
     def check(x):
         xs = list(x)
         for name, call in (("frequencies", lambda v: list(q.frequencies(v).items())),
@@ -361,7 +369,7 @@ CHECK_SCANS = """
 @pytest.mark.parametrize("workers", ["0", "1", "3", "many"])
 def test_worker_count_setting(workers):
     out = run_python(CHECK_SCANS, """
-        print(check(a) and check(b))
+        print(check(a) and check(b) and check(c))
     """, QUIBRA_WORKERS=workers)
     assert out.strip() == "True"
 
