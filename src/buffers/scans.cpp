@@ -27,14 +27,18 @@ std::uint64_t widen(T v) noexcept {
     else return static_cast<std::uint64_t>(v);
 }
 
-// Multiplicative hashing. The slot comes from the product's top bits: its
-// low bits depend only on the value's low bits, so values that are all
-// multiples of a power of two (offsets, timestamps, ids with tag bits) would
-// share a handful of slots.
+// Multiplicative hashing, with a second round. The product's low bits
+// depend only on the value's low bits, so values that are all multiples of
+// a power of two (offsets, timestamps, ids with tag bits) would share a
+// handful of slots; its top bits spread runs of consecutive values poorly
+// (ten probes a lookup for 0..9999). Folding the product and multiplying
+// again spreads both shapes evenly; the slot comes from the top bits.
 constexpr std::uint64_t kHashMultiplier = 0x517cc1b727220a95ULL;
 
 inline std::size_t slot_of(std::uint64_t widened, unsigned shift) noexcept {
-    return static_cast<std::size_t>((widened * kHashMultiplier) >> shift);
+    std::uint64_t h = widened * kHashMultiplier;
+    h ^= h >> 29;
+    return static_cast<std::size_t>((h * kHashMultiplier) >> shift);
 }
 
 // log2 of a power of two.
@@ -57,6 +61,9 @@ Result<Ref> box(T v) {
 // sit beside the order, so merging and building the dict walk both in
 // sequence instead of looking every value up again. Linear probing; a slot
 // names its entry plus one, 0 marking it free.
+// Tables up to this many slots fit in the caches and are kept sparse.
+inline constexpr std::size_t kSparseSlots = std::size_t{1} << 15;
+
 template <class T>
 class CountTable {
 public:
@@ -92,11 +99,15 @@ private:
         std::size_t entry;
     };
 
-    // Kept at most half full.
+    // A table that fits in the caches is kept at most a quarter full, so
+    // that nearly every lookup ends at its first slot (a longer probe costs
+    // a mispredicted branch, more than the lookup itself); a larger one at
+    // most half full, to spare memory.
     void insert(T v, std::uint64_t n) {
         order_.push_back(v);
         counts_.push_back(n);
-        if (2 * order_.size() > slots_.size()) rebuild(2 * slots_.size());
+        std::size_t fill = slots_.size() <= kSparseSlots ? 4 : 2;
+        if (fill * order_.size() > slots_.size()) rebuild(2 * slots_.size());
         place(Slot{v, order_.size()});
     }
 
@@ -214,7 +225,7 @@ Result<Ref> count_values(const T* p, std::size_t n) {
 
 // Values seen so far: open addressing with linear probing, never shrinking.
 // Capacity is 0 or a power of two of at least 16; it doubles before any
-// insertion attempt that finds the set half full. A slot is just a value,
+// insertion attempt that finds the set too full. A slot is just a value,
 // with 0 marking it free and the value 0 itself kept in a flag: half the
 // memory of a slot with its own occupied flag, and memory traffic is what a
 // large set spends its time on.
@@ -226,27 +237,31 @@ public:
 
     // True when v was new (and is now stored).
     bool insert(T v) {
-        if (2 * stored_ >= slots_.size()) resize(std::max<std::size_t>(16, 2 * slots_.size()));
-        if (v == T{}) {
-            if (has_zero_) return false;
-            has_zero_ = true;
-            ++stored_;
-            return true;
-        }
+        if (needs_growth()) resize(std::max<std::size_t>(16, 2 * slots_.size()));
         std::size_t i = slot_of(widen(v), shift_);
         for (;;) {
             T& s = slots_[i];
+            if (s == v) break;  // v itself, or a free slot when v is 0
             if (s == T{}) {
                 s = v;
                 ++stored_;
                 return true;
             }
-            if (s == v) return false;
             i = (i + 1) & mask_;
         }
+        if (v != T{} || has_zero_) return false;
+        has_zero_ = true;
+        ++stored_;
+        return true;
     }
 
 private:
+    // Half full, or a quarter while the set fits in the caches (as for the
+    // counting table).
+    bool needs_growth() const noexcept {
+        return (slots_.size() <= kSparseSlots ? 4 : 2) * stored_ >= slots_.size();
+    }
+
     void resize(std::size_t capacity) {
         std::vector<T> old(std::exchange(slots_, std::vector<T>(capacity)));
         mask_ = capacity - 1;
@@ -365,15 +380,23 @@ struct UniqueIntState {
         }
     }
 
+    // The scan works on a local position: stores into the set could
+    // otherwise alias it and force a reload per element.
     template <class T>
     Result<Ref> next_new(T) {
         const T* p = buffer.data<T>();
-        for (std::size_t n = buffer.length(); position < n;) {
-            T v = p[position];
-            bool fresh = seen.insert(widen(v));  // may throw: position still names v
-            ++position;
-            if (fresh) return box(v);
+        const std::size_t n = buffer.length();
+        std::size_t i = position;
+        while (i < n) {
+            T v = p[i];
+            bool fresh = seen.insert(widen(v));  // may throw; everything before v was a repeat
+            ++i;
+            if (fresh) {
+                position = i;
+                return box(v);
+            }
         }
+        position = i;
         return Ref();
     }
 
