@@ -99,6 +99,10 @@ def _big_distinct():
     return numpy.random.default_rng(19).permutation(2_000_000).astype(numpy.int64) * 1_000_003
 
 
+def _big_strided():
+    return _big_distinct() << 32  # distinct, with all low bits equal
+
+
 def _top10(a):
     import numpy
     return tuple(numpy.sort(numpy.partition(a, -10)[-10:])[::-1].tolist())
@@ -122,5 +126,8 @@ _typed_rows("next(unique): int64 5M, 100 distinct", "unique", _big_few, lambda a
             _numpy_unique, "numpy.unique(a)", False)
 _typed_rows("isdistinct: int64 2M distinct", "isdistinct", _big_distinct, lambda a: q.isdistinct(a),
             lambda a: len(_numpy_unique(a)) == len(a), "len(numpy.unique(a)) == len(a)", True)
+_typed_rows("isdistinct: int64 2M distinct, all x 2^32", "isdistinct", _big_strided,
+            lambda a: q.isdistinct(a), lambda a: len(_numpy_unique(a)) == len(a),
+            "len(numpy.unique(a)) == len(a)", True)
 _typed_rows("topk: 10 of int64 5M, 100 distinct", "topk", _big_few, lambda a: q.topk(10, a),
             _top10, "numpy.partition(a, -10)[-10:], sorted descending", True)
