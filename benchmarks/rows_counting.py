@@ -120,3 +120,57 @@ row("Iter: sliding_window(3), collect over 100k", "Iter", _ints,
     lambda xs: list(q.sliding_window(3, xs)), "list(sliding_window(3, xs))")
 row("Iter: make one and call one lazy method", "Iter", lambda: [1, 2, 3],
     lambda xs: q.Iter(xs).unique(), lambda xs: q.unique(xs), "unique(xs) alone", check=False)
+
+
+# ---- typed int64 buffers: native scans against the numeric library -------------------
+# Each workload runs twice: against the numeric library's own way, and against a.sum()
+# on the same array (one pass over the memory), whose speed-up column reads as
+# sum time / quibra time.
+
+BIG_N = 5_000_000
+
+
+def _big_few():
+    import numpy
+    rng = numpy.random.default_rng(17)
+    values = rng.integers(-(1 << 62), 1 << 62, 100)
+    return values[rng.integers(0, 100, BIG_N)]
+
+
+def _big_distinct():
+    import numpy
+    return numpy.random.default_rng(19).permutation(2_000_000).astype(numpy.int64) * 1_000_003
+
+
+def _big_strided():
+    return _big_distinct() << 32  # distinct, with all low bits equal
+
+
+def _top10(a):
+    import numpy
+    return tuple(numpy.sort(numpy.partition(a, -10)[-10:])[::-1].tolist())
+
+
+def _numpy_unique(a):
+    import numpy
+    return numpy.unique(a)
+
+
+def _typed_rows(name, needs, setup, quibra, baseline, baseline_name, check):
+    row(f"{name}", needs, setup, quibra, baseline, baseline_name, check=check, tags=("typed",))
+    row(f"{name} [vs sum]", needs, setup, quibra, lambda a: a.sum(), "a.sum()", check=False, tags=("typed",))
+
+
+_typed_rows("frequencies: int64 5M, 100 distinct", "frequencies", _big_few, lambda a: q.frequencies(a),
+            _numpy_counts, "numpy.unique(a, return_counts=True)", False)
+_typed_rows("list(unique): int64 5M, 100 distinct", "unique", _big_few, lambda a: list(q.unique(a)),
+            _numpy_unique, "numpy.unique(a)", False)
+_typed_rows("next(unique): int64 5M, 100 distinct", "unique", _big_few, lambda a: next(q.unique(a)),
+            _numpy_unique, "numpy.unique(a)", False)
+_typed_rows("isdistinct: int64 2M distinct", "isdistinct", _big_distinct, lambda a: q.isdistinct(a),
+            lambda a: len(_numpy_unique(a)) == len(a), "len(numpy.unique(a)) == len(a)", True)
+_typed_rows("isdistinct: int64 2M distinct, all x 2^32", "isdistinct", _big_strided,
+            lambda a: q.isdistinct(a), lambda a: len(_numpy_unique(a)) == len(a),
+            "len(numpy.unique(a)) == len(a)", True)
+_typed_rows("topk: 10 of int64 5M, 100 distinct", "topk", _big_few, lambda a: q.topk(10, a),
+            _top10, "numpy.partition(a, -10)[-10:], sorted descending", True)

@@ -58,18 +58,6 @@ constexpr Entry kNamespace[] = {
     {"Iter", Kind::Type},
 };
 
-// Names whose code has not landed yet: the only ordered names allowed to
-// lack a registration.
-constexpr const char* kNotYetBuilt[] = {
-    "UniqueIntIter",
-};
-
-bool not_yet_built(const char* name) {
-    for (const char* n : kNotYetBuilt)
-        if (std::strcmp(n, name) == 0) return true;
-    return false;
-}
-
 TypeCell* find_type(const char* name) {
     for (TypeCell* cell : registered_exports().types)
         if (std::strcmp(cell->name(), name) == 0) return cell;
@@ -103,7 +91,7 @@ bool is_registered(const Exports& exports, const Entry& e) {
 }
 
 // Every registration has its place in the order and every ordered name is
-// registered (unless its code is still to come).
+// registered.
 Status check_registrations(const Exports& exports) {
     std::string problems;
     auto note = [&problems](const char* what, const char* name) {
@@ -117,7 +105,7 @@ Status check_registrations(const Exports& exports) {
     for (const ValueExport& v : exports.values)
         if (!find_entry(v.name, {Kind::Value})) note("registered value missing from the namespace order:", v.name);
     for (const Entry& e : kNamespace)
-        if (!is_registered(exports, e) && !not_yet_built(e.name)) note("no registration for the ordered name", e.name);
+        if (!is_registered(exports, e)) note("no registration for the ordered name", e.name);
     if (problems.empty()) return success();
     return Error::system_error("quibra: the namespace order and the registrations disagree: " + problems);
 }
@@ -155,25 +143,28 @@ Status add_attribute(PyObject* module, const char* name, PyObject* value) {
     return checked_status(PyObject_SetAttr(module, text.get(), value));
 }
 
+// check_registrations has ruled this out before anything is added.
+Error unregistered(const Entry& e) { return Error::system_error(std::string("no registration for '") + e.name + "'"); }
+
 Status add_entry(PyObject* module, PyObject* module_name, const Entry& e) {
     switch (e.kind) {
         case Kind::Type:
         case Kind::HiddenType: {
             TypeCell* cell = find_type(e.name);
-            if (!cell) return success();  // not built yet
+            if (!cell) return unregistered(e);
             QB_TRY(PyTypeObject * type, cell->get_or_raise());
             if (e.kind == Kind::HiddenType) return success();
             return add_attribute(module, e.name, reinterpret_cast<PyObject*>(type));
         }
         case Kind::Function: {
             const PyMethodDef* def = find_function(e.name);
-            if (!def) return success();
+            if (!def) return unregistered(e);
             QB_TRY(Ref fn, checked(PyCFunction_NewEx(const_cast<PyMethodDef*>(def), module, module_name)));
             return add_attribute(module, e.name, fn.get());
         }
         case Kind::Value: {
             const ValueExport* v = find_value(e.name);
-            if (!v) return success();
+            if (!v) return unregistered(e);
             QB_TRY(Ref value, v->make(module));
             return add_attribute(module, e.name, value.get());
         }

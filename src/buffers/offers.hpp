@@ -1,7 +1,6 @@
-// Where the sequence functions hand a typed integer buffer to the native
-// scans. Each hook declines (an empty result, nothing raised) when `seq`
-// is not a one-dimensional, C-contiguous buffer of machine integers; the
-// caller then runs its generic path on the same object.
+// The typed-buffer fast paths as the sequence functions see them. Each hook
+// declines (an empty answer, no exception set) when its argument is not a
+// scannable integer buffer, and the caller then takes its generic path.
 #pragma once
 
 #include "utils/error.hpp"
@@ -10,13 +9,13 @@
 
 namespace quibra {
 
-// frequencies: the value -> count dict, or an empty Ref.
+// frequencies(seq): the counting dict, or an empty Ref.
 Result<Ref> offer_typed_count(PyObject* seq);
-// isdistinct: the answer, or nullopt.
+// isdistinct(seq): the answer, or nullopt.
 Result<std::optional<bool>> offer_typed_distinct(PyObject* seq);
-// topk without a key: the tuple of the k largest, or an empty Ref.
+// topk(k, seq) without a key: the tuple, or an empty Ref.
 Result<Ref> offer_typed_topk(unsigned long long k, PyObject* seq);
-// unique without a key: a UniqueIntIter, or an empty Ref.
+// unique(seq) without a key: a UniqueIntIter, or an empty Ref.
 Result<Ref> offer_typed_unique(PyObject* seq);
 
 }  // namespace quibra
