@@ -255,11 +255,35 @@ public:
         return true;
     }
 
+    // The position of the first of p[i], ..., p[n - 1] that the set does not
+    // hold yet (now stored), or n. Lookups that find their value, nearly
+    // all of them on a long scan, run on a snapshot of the table in
+    // registers; only a new value goes through insert().
+    template <class E>
+    std::size_t first_new(const E* p, std::size_t i, std::size_t n) {
+        if (slots_.empty()) resize(16);
+        const T* slots = slots_.data();
+        const std::size_t mask = mask_;
+        const unsigned shift = shift_;
+        for (; i < n; ++i) {
+            const T v = static_cast<T>(widen(p[i]));
+            std::size_t j = slot_of(static_cast<std::uint64_t>(v), shift);
+            T s;
+            while ((s = slots[j]) != v && s != T{}) j = (j + 1) & mask;
+            if (s == v && (v != T{} || has_zero_)) continue;
+            insert(v);
+            return i;
+        }
+        return n;
+    }
+
 private:
-    // Half full, or a quarter while the set fits in the caches (as for the
-    // counting table).
+    // Half full; a quarter while the set fits in the caches (as for the
+    // counting table); a sixteenth while it is small enough for the nearest
+    // ones, where a scan over few distinct values finds nearly every value
+    // in its first slot and so never mispredicts the probe loop.
     bool needs_growth() const noexcept {
-        return (slots_.size() <= kSparseSlots ? 4 : 2) * stored_ >= slots_.size();
+        return (slots_.size() <= 8192 ? 16 : slots_.size() <= kSparseSlots ? 4 : 2) * stored_ >= slots_.size();
     }
 
     void resize(std::size_t capacity) {
@@ -380,24 +404,18 @@ struct UniqueIntState {
         }
     }
 
-    // The scan works on a local position: stores into the set could
-    // otherwise alias it and force a reload per element.
     template <class T>
     Result<Ref> next_new(T) {
         const T* p = buffer.data<T>();
         const std::size_t n = buffer.length();
-        std::size_t i = position;
-        while (i < n) {
-            T v = p[i];
-            bool fresh = seen.insert(widen(v));  // may throw; everything before v was a repeat
-            ++i;
-            if (fresh) {
-                position = i;
-                return box(v);
-            }
+        // May throw while storing a new value; everything before it was a repeat.
+        std::size_t i = seen.first_new(p, position, n);
+        if (i == n) {
+            position = n;
+            return Ref();
         }
-        position = i;
-        return Ref();
+        position = i + 1;
+        return box(p[i]);
     }
 
     unsigned long long hint() const noexcept {
