@@ -35,12 +35,23 @@ CachedAttr heapq_merge("heapq", "merge");
 
 class MergeStep final : public Step {
 public:
-    explicit MergeStep(Ref it) noexcept : it_(std::move(it)) {}
-    Result<Ref> next() override { return next_of(it_.get()); }
+    explicit MergeStep(Ref it) noexcept : it_(std::move(it)), iternext_(Py_TYPE(it_.get())->tp_iternext) {}
+
+    // What PyIter_Next does, through the slot read once: this step is all
+    // that stands between heapq.merge and the consumer.
+    Result<Ref> next() override {
+        PyObject* x = iternext_(it_.get());
+        if (x) return Ref::steal(x);
+        if (!PyErr_Occurred()) return Ref();
+        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return Error::fetch_ffi();
+        PyErr_Clear();
+        return Ref();
+    }
     int traverse(const Visitor& visit) const override { return visit(it_); }
 
 private:
     Ref it_;
+    iternextfunc iternext_;
 };
 
 Result<Ref> merge_sorted_body(Args<"*seqs, key=None">& a) {
