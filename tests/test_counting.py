@@ -7,6 +7,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
+from tests.helpers import Logged
 
 
 class Boom(Exception):
@@ -188,21 +189,6 @@ def test_against_python_models(xs):
     assert q.topk(3, xs, key=str) == tuple(sorted(xs, key=str, reverse=True)[:3])
     ints = [x for x in xs if isinstance(x, int)]
     assert q.topk(4, ints) == tuple(sorted(ints, reverse=True)[:4])
-
-
-class Logged:
-    """A key equal to the int it wraps, hashing like it; every __hash__ and __eq__ is logged."""
-
-    def __init__(self, v, log):
-        self.v, self.log = v, log
-
-    def __hash__(self):
-        self.log.append(("hash", self.v))
-        return hash(self.v)
-
-    def __eq__(self, other):
-        self.log.append(("eq", self.v, getattr(other, "v", other)))
-        return self.v == getattr(other, "v", other)
 
 
 mixed_keys = st.lists(st.tuples(st.integers(0, 4), st.booleans()), max_size=12)

@@ -10,6 +10,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
+from tests.helpers import drain
 
 
 class Boom(Exception):
@@ -38,18 +39,6 @@ class Source:
             raise StopIteration
         self.pos += 1
         return self.items[self.pos - 1]
-
-
-def drain(it):
-    """The outcome of each next(it) up to the end: a value, or the type of the exception."""
-    out = []
-    while len(out) < 100:
-        try:
-            out.append(next(it))
-        except StopIteration:
-            return out
-        except Exception as e:
-            out.append(type(e))
 
 
 TWO = type("Two", (), {"__index__": lambda self: 2})()

@@ -10,6 +10,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
+from tests.helpers import Logged, drain as outcomes
 
 
 class Counted:
@@ -25,19 +26,6 @@ class Counted:
         x = next(self.items)
         self.taken += 1
         return x
-
-
-def outcomes(it, limit=50):
-    """Each next(it) up to the end: a value, or the type of the exception."""
-    out = []
-    while len(out) < limit:
-        try:
-            out.append(next(it))
-        except StopIteration:
-            return out
-        except Exception as e:
-            out.append(type(e))
-    return out
 
 
 def test_merge_sorted():
@@ -204,21 +192,6 @@ def test_a_right_element_holding_the_join_itself_is_collected():
     del it, right, holder
     gc.collect()
     assert ref() is None  # the leak check sees whether the cycle itself was freed
-
-
-class Logged:
-    """A key equal to the int it wraps, hashing like it; every __hash__ and __eq__ is logged."""
-
-    def __init__(self, v, log):
-        self.v, self.log = v, log
-
-    def __hash__(self):
-        self.log.append(("hash", self.v))
-        return hash(self.v)
-
-    def __eq__(self, other):
-        self.log.append(("eq", self.v, getattr(other, "v", other)))
-        return self.v == getattr(other, "v", other)
 
 
 mixed_keys = st.lists(st.tuples(st.integers(0, 3), st.booleans()), max_size=8)
