@@ -149,6 +149,15 @@ def test_elements_that_hold_their_own_iterator_are_collected(name, make, steps):
     assert collected(build)
 
 
+def test_an_iter_and_what_it_derives_are_collected():
+    def build(marker):
+        src = Source([1, 2, 3])
+        base = q.Iter(src)
+        src.owner, src.marker = [base, base.map(abs).unique()], marker
+
+    assert collected(build)
+
+
 def test_memoized_recursive_function_in_a_loop_does_not_pile_up():
     gc.collect()
     before = len(gc.get_objects())
@@ -178,6 +187,7 @@ CHAINS = {
     "excepts": "x = q.excepts(ValueError, x)",
     "memoize": "x = q.memoize(x, key=operator.add)",
     "Some": "x = q.Some(x)",
+    "Iter": "x = q.Iter(x)",
 }
 
 
