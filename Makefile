@@ -3,7 +3,7 @@ DEVENV := tools/devenv run
 TESTS ?=
 BENCH ?=
 
-.PHONY: test bench leaks apidoc build shell clean
+.PHONY: test bench leaks typecheck apidoc build shell clean
 
 test:
 	$(DEVENV) tools/test $(TESTS)
@@ -13,6 +13,9 @@ bench:
 
 leaks:
 	$(DEVENV) tools/leaks $(or $(TESTS),tests)
+
+typecheck:
+	$(DEVENV) tools/typecheck
 
 apidoc:
 	$(DEVENV) tools/apidoc
