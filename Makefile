@@ -3,7 +3,7 @@ DEVENV := tools/devenv run
 TESTS ?=
 BENCH ?=
 
-.PHONY: test bench leaks typecheck apidoc build shell clean
+.PHONY: test bench leaks typecheck apidoc build shell clean wheel dist-check
 
 test:
 	$(DEVENV) tools/test $(TESTS)
@@ -23,8 +23,16 @@ apidoc:
 build:
 	$(DEVENV) true
 
+# An sdist, and a wheel built from that sdist, into dist/.
+wheel:
+	$(DEVENV) python3.14 -m build --no-isolation --outdir dist .
+
+# Both archives' contents, then the test suite against the wheel installed in a clean environment.
+dist-check:
+	$(DEVENV) python3.14 tools/dist_check.py
+
 shell:
 	tools/devenv shell
 
 clean:
-	rm -rf build quibra/*.so
+	rm -rf build dist quibra/*.so
