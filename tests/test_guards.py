@@ -1,4 +1,5 @@
-"""Deeply nested native objects end in RecursionError, never in a crash."""
+"""Deeply nested native objects end in RecursionError, never in a crash; so
+does an exception tuple nested deeper than the interpreter's matching goes."""
 
 import subprocess
 import sys
@@ -97,3 +98,73 @@ def test_deep_nesting_raises_recursion_error(case):
     proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert proc.returncode == 0, proc.stderr[-3000:]
     assert proc.stdout.split() == ["RecursionError", SECOND_ATTEMPT.get(case, "RecursionError")]
+
+
+class TupleOfTypes(tuple):
+    """A tuple subclass whose iteration lies; matching reads its storage."""
+
+    def __iter__(self):
+        return iter(())
+
+
+def nest(exc, depth):
+    for _ in range(depth):
+        exc = (exc,)
+    return exc
+
+
+def raiser(exc):
+    def f():
+        raise exc
+    return f
+
+
+@pytest.mark.parametrize("spec, raised, caught", [
+    (nest(KeyError, 50), KeyError, True),
+    (nest(LookupError, 50), KeyError, True),
+    (nest(KeyError, 50), ValueError, False),
+    ((ValueError, nest((TypeError, KeyError), 3), 5), KeyError, True),
+    ((ValueError, ((),), 5), KeyError, False),
+    # Not classes: they match only the identical type, as in the interpreter.
+    ((5, ("x", (KeyError,))), KeyError, True),
+    (5, KeyError, False),
+    ((TupleOfTypes([KeyError]),), KeyError, True),
+])
+def test_excepts_matches_nested_tuples_like_the_interpreter(spec, raised, caught):
+    raised = raised("fresh")
+    wrapped = q.excepts(spec, raiser(raised), lambda e: ("handled", e))
+    if caught:
+        assert wrapped() == ("handled", raised)
+    else:
+        with pytest.raises(type(raised)) as info:
+            wrapped()
+        assert info.value is raised
+
+
+def test_excepts_reads_a_shared_tuple_once():
+    spec = (KeyError,)
+    for _ in range(200):  # 2**200 paths through the same few tuples
+        spec = (spec, spec)
+    assert q.excepts(spec, raiser(KeyError()))() is None
+    with pytest.raises(ValueError):
+        q.excepts(spec, raiser(ValueError()))()
+
+
+@pytest.mark.no_leak_check
+def test_excepts_with_a_very_deeply_nested_tuple():
+    code = """
+        import quibra as q
+        spec = KeyError
+        for _ in range(200_000):
+            spec = (spec,)
+        def f(e):
+            raise e
+        print(q.excepts(spec, f, lambda e: "handled")(KeyError()))
+        try:
+            q.excepts(spec, f)(ValueError("v"))
+        except ValueError as e:
+            print(e)
+    """
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr[-3000:]
+    assert proc.stdout.split() == ["handled", "v"]
