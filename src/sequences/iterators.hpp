@@ -19,6 +19,7 @@
 #include "utils/recursion.hpp"
 #include "utils/types.hpp"
 
+#include <atomic>
 #include <memory>
 
 namespace quibra {
@@ -79,19 +80,20 @@ private:
 
 // ---- guarded iterator classes ---------------------------------------------------
 
-// The reentrancy guard word: 0 free, -1 held; a second entry fails at once
-// instead of waiting. Plain stores under the interpreter lock.
+// The reentrancy guard word: 0 free, -1 held. It is taken by one
+// compare-and-set, so that even threads running at once (an interpreter
+// without the global lock) can never both hold it, and a second entry fails
+// at once instead of waiting.
 class GuardWord {
 public:
     bool try_take() noexcept {
-        if (word_ != 0) return false;
-        word_ = -1;
-        return true;
+        Py_ssize_t free = 0;
+        return word_.compare_exchange_strong(free, -1, std::memory_order_acquire, std::memory_order_relaxed);
     }
-    void release() noexcept { word_ = 0; }
+    void release() noexcept { word_.store(0, std::memory_order_release); }
 
 private:
-    Py_ssize_t word_ = 0;
+    std::atomic<Py_ssize_t> word_{0};
 };
 
 // Every native iterator: a guard word, then the class's state. S provides
