@@ -84,3 +84,6 @@ row("juxt: three builtins", "juxt", lambda: -2, _juxt, _py_juxt(abs, str, float)
 _not_odd = q.complement(_inc)
 row("complement: Python predicate", "complement", lambda: 3, _not_odd, lambda x: not _inc(x),
     "lambda x: not f(x)")
+_not_bool = q.complement(bool)
+row("complement: builtin predicate", "complement", lambda: 3, _not_bool, lambda x: not bool(x),
+    "lambda x: not bool(x)")

@@ -387,6 +387,7 @@ Error out_of_memory() {
 // Reads the exporter's memory afresh on every step, so it sees writes made
 // between steps. Nothing is scanned until the first step.
 struct UniqueIntState {
+    static constexpr bool leaf = true;  // reads the buffer and nothing else
     TypedBuffer buffer;
     ValueSet<std::uint64_t> seen;  // widened values: one set type for every kind
     std::size_t position = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "utils/binding.hpp"
+#include "utils/recursion.hpp"
 #include "utils/types.hpp"
 
 #include <cstddef>
@@ -51,9 +52,12 @@ PyType_Spec* callable_spec(const char* qualified_name, const char* doc = nullptr
 }
 
 // The vectorcall entry of a callable class: runs Body(state, args...) under
-// the boundary's error translation.
+// the boundary's error translation. The interpreter makes no stack check
+// for vectorcall types, and a wrapper may wrap another, so the entry does.
 template <class T, Result<Ref> (*Body)(T&, PyObject* const*, std::size_t, PyObject*)>
 PyObject* vectorcall_entry(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+    RecursionGuard depth(kWhileCalling);
+    if (!depth.entered()) return nullptr;
     return guarded([&] { return Body(state_of<T>(self), args, nargsf, kwnames); });
 }
 

@@ -7,26 +7,10 @@ namespace quibra {
 
 namespace {
 
-// One recursion-depth check for a whole chain of calls made one after the
-// other at the same native stack depth (compose, pipe, threading), instead
-// of one per step.
-class ChainGuard {
-public:
-    ChainGuard() noexcept : entered_(Py_EnterRecursiveCall(" while calling a Python object") == 0) {}
-    ~ChainGuard() {
-        if (entered_) Py_LeaveRecursiveCall();
-    }
-    ChainGuard(const ChainGuard&) = delete;
-    ChainGuard& operator=(const ChainGuard&) = delete;
-    // False with RecursionError set when the stack is already too deep.
-    bool entered() const noexcept { return entered_; }
-
-private:
-    bool entered_;
-};
-
-// f(arg), for use under a ChainGuard: a new reference, or nullptr with the
-// error set (the raw convention: this is the whole cost of a chain step, and
+// f(arg), for use under one RecursionGuard per chain (its calls are made
+// one after another at the same native depth: pipe and the threading
+// functions take the guard themselves, a Compose call at its vectorcall
+// entry): a new reference, or nullptr with the error set (the raw convention: this is the whole cost of a chain step, and
 // it stays in this file). A builtin function taking exactly one object is entered
 // directly, as the interpreter's own specialised call does, which spares the
 // generic dispatch in chains of small builtins; the guard has already made
@@ -59,8 +43,6 @@ Result<Ref> compose_call(ComposeState& c, PyObject* const* args, std::size_t nar
     Py_ssize_t n = PyTuple_GET_SIZE(funcs);  // never 0: compose() gives identity
     // The first function takes the call as it came; the rest one value each.
     // Raw pointers in this loop: it is the whole cost of a call.
-    ChainGuard guard;
-    if (!guard.entered()) return Error::fetch();
     PyObject* first = PyTuple_GET_ITEM(funcs, 0);
     Ref value = Ref::steal((PyVectorcall_NARGS(nargsf) == 1 && !kwnames)
                                ? call_one_raw(first, args[0])
@@ -95,8 +77,8 @@ Result<Ref> compose_left_body(Args<"*funcs">& a) {
 }
 
 Result<Ref> pipe_walk(PyObject* data, PyObject* const* funcs, Py_ssize_t n) {
-    ChainGuard guard;
-    if (!guard.entered()) return Error::fetch();
+    RecursionGuard depth(kWhileCalling);
+    QB_CHECK(depth.status());
     Ref value = Ref::borrow(data);
     for (Py_ssize_t i = 0; value && i < n; ++i) value = Ref::steal(call_one_raw(funcs[i], value.get()));
     if (!value) return Error::fetch();
@@ -122,8 +104,8 @@ Result<Ref> thread_tuple_form(PyObject* form, PyObject* value, bool last) {
 }
 
 Result<Ref> thread(PyObject* val, std::span<PyObject* const> forms, bool last) {
-    ChainGuard guard;
-    if (!guard.entered()) return Error::fetch();
+    RecursionGuard depth(kWhileCalling);
+    QB_CHECK(depth.status());
     Ref value = Ref::borrow(val);
     for (PyObject* form : forms) {
         if (PyTuple_Check(form)) {

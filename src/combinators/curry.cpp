@@ -6,7 +6,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <stdexcept>
 #include <thread>
 
 namespace quibra {
@@ -126,23 +125,20 @@ Result<Ref> curry_new(Args<"func, *args, **kwargs">& a) {
     return make_native<CurryState>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a.get<"func">()), std::move(args), a.kwargs);
 }
 
-PyObject* interned(const char* text) {
-    PyObject* s = PyUnicode_InternFromString(text);
-    if (!s) throw std::runtime_error("cannot intern a method name");
-    return s;
-}
+// Once-cells rather than function statics: a thread that meets another
+// thread's first call making the name waits detached from the interpreter,
+// where a static's hidden lock would wait attached and could deadlock.
+InternedName bind_name("bind"), bind_partial_name("bind_partial");
 
 // sig.<method>(*args, **kwargs); only whether it raised matters.
-Status try_bind(PyObject* sig, PyObject* method_name, PyObject* args, PyObject* kwargs) {
+Status try_bind(PyObject* sig, InternedName& name, PyObject* args, PyObject* kwargs) {
+    QB_TRY(PyObject * method_name, name.get());
     QB_TRY(Ref method, checked(PyObject_GetAttr(sig, method_name)));
     QB_TRY(Ref ignored, checked(PyObject_Call(method.get(), args, kwargs)));
     return success();
 }
 
 Result<Ref> curry_call(CurryState& c, PyObject* const* argv, std::size_t nargsf, PyObject* kwnames) {
-    static PyObject* const bind_name = interned("bind");
-    static PyObject* const bind_partial_name = interned("bind_partial");
-
     // Merged arguments: the bound ones first; call-time keywords win. The
     // instance itself is never touched.
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);

@@ -3,6 +3,10 @@
 #include "combinators/combinators.hpp"
 #include "utils/registry.hpp"
 
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
 namespace quibra {
 
 namespace {
@@ -78,6 +82,37 @@ struct ExceptsState {
 
 TypeCell excepts_type("Excepts", [] { return callable_spec<ExceptsState>("quibra._quibra.Excepts"); });
 
+// `exc` as the interpreter's matching reads it, with nested tuples spread
+// into one flat tuple: that matching recurses into tuple members with no
+// depth check, so KeyError inside 200,000 one-element tuples would overflow
+// the stack at the first exception. Order is kept, and a tuple met twice is
+// read once (any one matching member is enough), so the answer is the same.
+// The walk borrows: every tuple in it is held, immutably, by `exc`.
+Result<Ref> flat_exception_spec(PyObject* exc) {
+    if (!PyTuple_Check(exc)) return Ref::borrow(exc);
+    bool nested = false;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(exc) && !nested; ++i) nested = PyTuple_Check(PyTuple_GET_ITEM(exc, i));
+    if (!nested) return Ref::borrow(exc);
+    QB_TRY(Ref flat, new_list(0));
+    std::vector<std::pair<PyObject*, Py_ssize_t>> open{{exc, 0}};
+    std::unordered_set<PyObject*> seen{exc};
+    while (!open.empty()) {
+        auto [tuple, i] = open.back();
+        if (i == PyTuple_GET_SIZE(tuple)) {
+            open.pop_back();
+            continue;
+        }
+        ++open.back().second;
+        PyObject* member = PyTuple_GET_ITEM(tuple, i);
+        if (!PyTuple_Check(member)) {
+            QB_CHECK(checked_status(PyList_Append(flat.get(), member)));
+        } else if (seen.insert(member).second) {
+            open.emplace_back(member, 0);
+        }
+    }
+    return checked(PyList_AsTuple(flat.get()));
+}
+
 Result<Ref> excepts_call(ExceptsState& x, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* r = PyObject_Vectorcall(x.func.get(), args, nargsf, kwnames);
     if (r) return Ref::steal(r);
@@ -122,8 +157,9 @@ Result<Ref> juxt_body(Args<"*funcs">& a) {
 }
 
 Result<Ref> excepts_body(Args<"exc, func, handler=None">& a) {
+    QB_TRY(Ref exc, flat_exception_spec(a.get<"exc">()));
     QB_TRY(PyTypeObject * type, excepts_type.get());
-    return make_native<ExceptsState>(type, Ref::borrow(a.get<"exc">()), Ref::borrow(a.get<"func">()), Ref::borrow(a.get<"handler">()));
+    return make_native<ExceptsState>(type, std::move(exc), Ref::borrow(a.get<"func">()), Ref::borrow(a.get<"handler">()));
 }
 
 Result<Ref> flip_body(Args<"func, a, b">& a) { return call(a.get<"func">(), a.get<"b">(), a.get<"a">()); }

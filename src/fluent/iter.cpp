@@ -11,6 +11,7 @@
 #include "sequences/pluck.hpp"
 #include "sequences/unique.hpp"
 #include "sequences/windows.hpp"
+#include "utils/recursion.hpp"
 #include "utils/registry.hpp"
 
 namespace quibra {
@@ -58,8 +59,13 @@ Result<Ref> iter_new(Args<"inner">& a) {
     return make_native<IterState>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a.get<"inner">()));
 }
 
-// iter(inner): the inner object's own iterator, not an Iter.
-PyObject* iter_iter(PyObject* self) noexcept { return PyObject_GetIter(inner_of(self)); }
+// iter(inner): the inner object's own iterator, not an Iter. An Iter around
+// an Iter asks that one in turn, natively.
+PyObject* iter_iter(PyObject* self) noexcept {
+    RecursionGuard depth(" in __iter__");
+    if (!depth.entered()) return nullptr;
+    return PyObject_GetIter(inner_of(self));
+}
 
 // ---- lazy methods ---------------------------------------------------------------
 

@@ -16,8 +16,10 @@
 #pragma once
 
 #include "utils/binding.hpp"
+#include "utils/recursion.hpp"
 #include "utils/types.hpp"
 
+#include <atomic>
 #include <memory>
 
 namespace quibra {
@@ -78,12 +80,28 @@ private:
 
 // ---- guarded iterator classes ---------------------------------------------------
 
+// The reentrancy guard word: 0 free, -1 held. It is taken by one
+// compare-and-set, so that even threads running at once (an interpreter
+// without the global lock) can never both hold it, and a second entry fails
+// at once instead of waiting.
+class GuardWord {
+public:
+    bool try_take() noexcept {
+        Py_ssize_t free = 0;
+        return word_.compare_exchange_strong(free, -1, std::memory_order_acquire, std::memory_order_relaxed);
+    }
+    void release() noexcept { word_.store(0, std::memory_order_release); }
+
+private:
+    std::atomic<Py_ssize_t> word_{0};
+};
+
 // Every native iterator: a guard word, then the class's state. S provides
 // `Result<Ref> step()` (an empty Ref means the end) and, for classes with a
 // length hint, `unsigned long long hint() const`.
 template <class S>
 struct Guarded {
-    Py_ssize_t guard = 0;  // 0 free, -1 held: plain stores under the interpreter lock
+    GuardWord guard;
     S s;
 
     template <class... A>
@@ -103,18 +121,23 @@ struct Guarded {
     }
 };
 
+// A state whose step runs nothing but its own code (no source, no
+// callback: it reads memory) cannot nest, and skips the recursion check by
+// declaring `static constexpr bool leaf = true;`.
+template <class S>
+concept LeafStep = requires { requires S::leaf; };
+
 inline PyObject* already_executing() noexcept {
     PyErr_SetString(PyExc_ValueError, "iterator already executing");
     return nullptr;
 }
 
-// tp_iternext: item, NULL without exception at the end, NULL with the error,
-// or PanicException for an internal fault; the guard is released on every way out.
+// One step under the reentrancy guard: item, NULL without exception at the
+// end, NULL with the error, or PanicException for an internal fault; the
+// guard is released on every way out.
 template <class S>
-PyObject* guarded_iternext(PyObject* self) noexcept {
-    auto& g = state_of<Guarded<S>>(self);
-    if (g.guard != 0) return already_executing();
-    g.guard = -1;
+PyObject* guarded_step(Guarded<S>& g) noexcept {
+    if (!g.guard.try_take()) return already_executing();
     PyObject* out;
     try {
         Result<Ref> r = g.s.step();
@@ -122,18 +145,31 @@ PyObject* guarded_iternext(PyObject* self) noexcept {
     } catch (...) {
         out = raise_internal_fault(std::current_exception(), "panic in __next__");
     }
-    g.guard = 0;
+    g.guard.release();
     return out;
+}
+
+// tp_iternext. A step reads its source, which may be another native
+// iterator, so each step is one level of the interpreter's recursion check.
+template <class S>
+PyObject* guarded_iternext(PyObject* self) noexcept {
+    auto& g = state_of<Guarded<S>>(self);
+    if constexpr (LeafStep<S>) {
+        return guarded_step(g);
+    } else {
+        RecursionGuard depth(" in __next__");
+        if (!depth.entered()) return nullptr;
+        return guarded_step(g);
+    }
 }
 
 template <class S>
     requires requires(const S& s) { s.hint(); }
 PyObject* guarded_length_hint(PyObject* self, PyObject*) noexcept {
     auto& g = state_of<Guarded<S>>(self);
-    if (g.guard != 0) return already_executing();
-    g.guard = -1;
+    if (!g.guard.try_take()) return already_executing();
     PyObject* out = PyLong_FromUnsignedLongLong(g.s.hint());
-    g.guard = 0;
+    g.guard.release();
     return out;
 }
 
