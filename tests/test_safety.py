@@ -34,6 +34,72 @@ PRELUDE = """
 
 # Each snippet prints "ok" once the call has returned normally.
 CASES = {
+    # The list of mappings read from a lone iterable, emptied by items().
+    "merge": """
+        class M:
+            def keys(self):
+                return []
+            def items(self):
+                empty_containers(self)
+                return []
+        assert q.merge(iter([M(), M()])) == {}
+    """,
+    # The same list in merge_with, emptied while the items are collected.
+    "merge_with_collect": """
+        class M:
+            def items(self):
+                empty_containers(self)
+                return [(1, 2)]
+        assert q.merge_with(sum, iter([M(), M()])) == {1: 4}
+    """,
+    # The grouping dict, reached through the list func is given, emptied while
+    # its key is still to be stored.
+    "merge_with_func": """
+        class Key:
+            pass
+        class M:
+            def keys(self):
+                return []
+            def items(self):
+                return [(Key(), 1), (Key(), 2)]
+        def func(values):
+            empty_containers(values)
+            return len(values)
+        out = q.merge_with(func, M(), factory=dict)
+        # Emptied after the first key: the walk ends there.
+        assert list(out.values()) == [1] and type(*out) is Key
+    """,
+    # The path read from an iterator, emptied while a level is copied.
+    "assoc_in": """
+        class Key:
+            def __init__(self, i):
+                self.i = i
+        class Level(dict):
+            def items(self):
+                for o in gc.get_objects():
+                    if type(o) is list and o and all(type(x) is Key for x in o):
+                        o.clear()
+                return super().items()
+        out = q.assoc_in(Level(), (Key(i) for i in range(3)), 1)
+        level = out
+        for i in range(3):
+            (key, level), = level.items()
+            assert key.i == i
+        assert level == 1
+    """,
+    "update_in": """
+        class Key:
+            pass
+        class Level(dict):
+            def items(self):
+                for o in gc.get_objects():
+                    if type(o) is list and o and all(type(x) is Key for x in o):
+                        o.clear()
+                return super().items()
+        out = q.update_in(Level(), (Key() for _ in range(2)), lambda old: [old], default=7)
+        (inner,), = [v.values() for v in out.values()]
+        assert inner == [7]
+    """,
     # A keyword name that hashes in Python and empties the caller's keyword
     # dict, which held the only reference to an argument bound before it.
     "keyword_names": """
