@@ -182,7 +182,13 @@ def test_assoc_in_shares_siblings_update_in_leaf_and_empty_paths():
 
 
 def test_factory_type_at_every_level_and_lookup_errors():
-    class Picky(dict):
+    class Picky:  # a mapping that is no dict: its own lookup runs
+        def keys(self):
+            return ["a"]
+
+        def items(self):
+            return [("a", 1)]
+
         def __getitem__(self, k):
             raise LookupError(k)
 
@@ -194,8 +200,20 @@ def test_factory_type_at_every_level_and_lookup_errors():
             assert type(level) is OD
             level = level[key]
         assert type(out["s"]) is dict and out["s"] is d["s"]
-    pytest.raises(LookupError, q.assoc_in, Picky(a=1), ["a"], 2)
+    pytest.raises(LookupError, q.assoc_in, Picky(), ["a"], 2)
     pytest.raises(Boom, q.assoc_in, {}, ["a", "b"], 1, factory=boom)
+
+
+def test_nested_updates_never_write_into_a_defaultdict():
+    # Its __missing__ would insert the default into the input.
+    d = collections.defaultdict(dict)
+    assert q.assoc_in(d, ["a", "b"], 1) == {"a": {"b": 1}} and d == {}
+    seen = []
+    counts = collections.defaultdict(int, n=1)
+    out = q.update_in(counts, ["k"], lambda old: seen.append(old) or "new")
+    assert out == {"n": 1, "k": "new"} and seen == [None] and counts == {"n": 1}
+    assert q.update_in(collections.defaultdict(int), ["k"], str, default=5) == {"k": "5"}
+    assert q.update_in(collections.Counter(k=2), ["k"], str) == {"k": "2"}
 
 
 def test_long_paths_do_not_exhaust_the_native_stack():

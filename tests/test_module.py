@@ -192,6 +192,20 @@ def test_binding_messages_follow_the_published_signature(name):
             fn(*range(len(positional)), **{positional[0].split("=")[0]: 1})
 
 
+@pytest.mark.parametrize("call, display", [
+    (lambda **kw: q.first(seq=[1], **kw), "first()"),  # fast call
+    (lambda **kw: q.Some(1, **kw), "Some.__new__()"),  # tuple and dict
+    (lambda **kw: q.Some(1).map(len, **kw), "Some.map()"),
+])
+@pytest.mark.parametrize("name", ["\udc80", "a\x00b", "\u00e9t\u00e9"])
+def test_unexpected_keyword_names_appear_as_given(call, display, name):
+    # Not encoded on the way: a lone surrogate cannot be, and a NUL would end the text.
+    with pytest.raises(TypeError) as info:
+        call(**{name: 1})
+    assert str(info.value) == f"{display} got an unexpected keyword argument '{name}'"
+    assert q.apply(dict, **{name: 1}) == {name: 1}
+
+
 def run_python(code):
     proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)],
                           capture_output=True, text=True, timeout=120)

@@ -72,6 +72,7 @@ private:
         try {
             out = compute(func);
         } catch (...) {
+            out = Error::from_exception(std::current_exception(), "signature computation failed");
         }
         {
             std::lock_guard lock(slot_mutex);

@@ -77,14 +77,15 @@ Result<Ref> mapping_list(PyObject* rest) {
 
 Result<Ref> read_all(PyObject* iterable) {
     if (PyTuple_CheckExact(iterable)) return Ref::borrow(iterable);
-    if (PyList_CheckExact(iterable)) return checked(PyList_GetSlice(iterable, 0, PyList_GET_SIZE(iterable)));
+    if (PyList_CheckExact(iterable)) return checked(PyList_AsTuple(iterable));
     QB_TRY(Ref it, get_iter(iterable));
-    QB_TRY(Ref out, new_list(0));
+    QB_TRY(Ref items, new_list(0));
     for (;;) {
         QB_TRY(Ref item, next_item(it.get()));
-        if (!item) return out;
-        QB_CHECK(checked_status(PyList_Append(out.get(), item.get())));
+        if (!item) break;
+        QB_CHECK(checked_status(PyList_Append(items.get(), item.get())));
     }
+    return checked(PyList_AsTuple(items.get()));
 }
 
 }  // namespace quibra::dicts

@@ -73,13 +73,14 @@ Status for_each_item(PyObject* m, F&& f) {
 // Copies the entries of m into result, in m's order, by item assignment.
 Status copy_items(PyObject* m, PyObject* result);
 
-// The items of an iterable read to the end, as a tuple or a list that nobody
-// else holds (an exact tuple is taken as it is).
+// The items of an iterable read to the end, as a tuple (an exact tuple is
+// taken as it is). Callers walk its items while Python code runs: a list of
+// our own could still be reached (gc.get_referrers) and emptied under them,
+// a tuple cannot change.
 Result<Ref> read_all(PyObject* iterable);
 
-// The mappings named by a `*dicts` tuple: a lone argument without "keys" is
-// itself the collection of mappings (read to the end now). The result is a
-// tuple or a list owned by nobody else.
+// The mappings named by a `*dicts` tuple, as a tuple: a lone argument
+// without "keys" is itself the collection of mappings (read to the end now).
 Result<Ref> mapping_list(PyObject* rest);
 
 }  // namespace quibra::dicts

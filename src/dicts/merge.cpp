@@ -35,13 +35,12 @@ Result<Ref> merge_body(Args<"*dicts, factory=None">& a) {
     QB_TRY(Ref result, make_container(factory));
     QB_TRY(Ref dicts, a.rest_tuple());
     QB_TRY(Ref maps, mapping_list(dicts.get()));
-    // The list is ours or the immutable *dicts tuple: its items stay put.
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(maps.get());
-    PyObject** items = PySequence_Fast_ITEMS(maps.get());
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        QB_TRY(bool is_mapping, has_keys(items[i]));
-        if (!is_mapping) return not_iterable(items[i]);
-        QB_CHECK(copy_items(items[i], result.get()));
+    // A tuple: its items stay put whatever keys() and items() do.
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(maps.get()); ++i) {
+        PyObject* m = PyTuple_GET_ITEM(maps.get(), i);
+        QB_TRY(bool is_mapping, has_keys(m));
+        if (!is_mapping) return not_iterable(m);
+        QB_CHECK(copy_items(m, result.get()));
     }
     return result;
 }
@@ -49,10 +48,8 @@ Result<Ref> merge_body(Args<"*dicts, factory=None">& a) {
 // Each key's values in mapping order, keyed in first-seen order.
 Result<Ref> collect_values(PyObject* maps) {
     QB_TRY(Ref groups, new_dict());
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(maps);
-    PyObject** items = PySequence_Fast_ITEMS(maps);
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        QB_CHECK(for_each_item(items[i], [&groups](PyObject* key, PyObject* value) -> Status {
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(maps); ++i) {
+        QB_CHECK(for_each_item(PyTuple_GET_ITEM(maps, i), [&groups](PyObject* key, PyObject* value) -> Status {
             PyObject* found;
             int rc = PyDict_GetItemRef(groups.get(), key, &found);
             if (rc < 0) return Error::fetch();
@@ -72,12 +69,14 @@ Result<Ref> merge_with_body(Args<"func, *dicts, factory=None">& a) {
     QB_TRY(Ref maps, mapping_list(dicts.get()));
     QB_TRY(Ref groups, collect_values(maps.get()));
     QB_TRY(Ref result, make_container(a.get<"factory">()));
-    // `groups` is private, so walking it while func runs is safe.
+    // `groups` is ours, but func can still reach it (gc.get_referrers of the
+    // list it is given) and empty it: each entry is held while it is used.
     Py_ssize_t pos = 0;
-    PyObject *key, *values;
-    while (PyDict_Next(groups.get(), &pos, &key, &values)) {
-        QB_TRY(Ref combined, call(func, values));
-        QB_CHECK(store(result.get(), key, combined.get()));
+    PyObject *k, *v;
+    while (PyDict_Next(groups.get(), &pos, &k, &v)) {
+        Ref key = Ref::borrow(k), values = Ref::borrow(v);
+        QB_TRY(Ref combined, call(func, values.get()));
+        QB_CHECK(store(result.get(), key.get(), combined.get()));
     }
     return result;
 }

@@ -110,9 +110,11 @@ struct Leaf {
     }
 };
 
-// m[key] where only a KeyError means "missing" (an empty Ref).
+// m[key] where only a KeyError means "missing" (an empty Ref). A dict of
+// any class is probed without its __missing__, which would otherwise write
+// into the input (a defaultdict inserts its default).
 Result<Ref> child_of(PyObject* m, PyObject* key) {
-    if (PyDict_CheckExact(m)) {
+    if (PyDict_Check(m)) {
         PyObject* found;
         if (PyDict_GetItemRef(m, key, &found) < 0) return Error::fetch();
         return Ref::steal(found);
@@ -146,10 +148,10 @@ Result<Ref> copy_level(PyObject* m, PyObject* key, PyObject* factory, Ref& child
 // Iterative, so a long path cannot exhaust the native stack; the order of the
 // calls into Python is that of the natural recursion.
 Result<Ref> rebuild_path(PyObject* d, PyObject* keys, PyObject* factory, const Leaf& leaf) {
-    QB_TRY(Ref path, read_all(keys));
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(path.get());
+    QB_TRY(Ref path, read_all(keys));  // a tuple: the keys stay put while Python code runs
+    Py_ssize_t n = PyTuple_GET_SIZE(path.get());
     if (n == 0) return Error::stop_iteration();
-    PyObject** key = PySequence_Fast_ITEMS(path.get());
+    PyObject** key = &PyTuple_GET_ITEM(path.get(), 0);
 
     std::vector<Ref> levels;
     levels.reserve(static_cast<std::size_t>(n));

@@ -56,12 +56,14 @@ std::size_t find_param(const ParamList& p, PyObject* key) {
 struct Binder {
     static bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, Py_ssize_t nargs, BoundArgs& out) {
         const ParamList& p = *sig.params;
+        if (!PyUnicode_Check(key)) return fail(std::string(sig.display) + " keywords must be strings");
         std::size_t idx = find_param(p, key);
         if (idx == p.count) {
             if (p.has_varkw) return PyDict_SetItem(out.kwargs.get(), key, value) == 0;
-            const char* k = PyUnicode_AsUTF8(key);
-            if (!k) return false;
-            return fail(std::string(sig.display) + " got an unexpected keyword argument '" + k + "'");
+            // The name object itself, as the interpreter formats it: no
+            // encoding step to fail on a lone surrogate or stop at a NUL.
+            PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", sig.display, key);
+            return false;
         }
         if ((idx < p.positional && static_cast<Py_ssize_t>(idx) < nargs) || out.v_[idx])
             return fail(std::string(sig.display) + " got multiple values for argument '" +
@@ -136,11 +138,24 @@ struct Binder {
         out.sig_ = &sig;
         Py_ssize_t nargs = PyTuple_GET_SIZE(args);
         if (!bind_positional(sig, &PyTuple_GET_ITEM(args, 0), nargs, out)) return false;
-        if (kwargs) {
-            Py_ssize_t pos = 0;
+        if (kwargs && PyDict_GET_SIZE(kwargs)) {
+            // The keywords are bound from a tuple of our own (names and values
+            // in turn): a str subclass used as a name hashes in Python when it
+            // goes into **name, and that code could empty the caller's dict,
+            // freeing values bound before it.
+            Py_ssize_t n = 2 * PyDict_GET_SIZE(kwargs);
+            out.held_ = Ref::steal(PyTuple_New(n));
+            PyObject* held = out.held_.get();
+            if (!held) return false;
+            Py_ssize_t pos = 0, i = 0;
             PyObject *key, *value;
-            while (PyDict_Next(kwargs, &pos, &key, &value))
-                if (!bind_keyword(sig, key, value, nargs, out)) return false;
+            while (PyDict_Next(kwargs, &pos, &key, &value)) {
+                PyTuple_SET_ITEM(held, i++, Py_NewRef(key));
+                PyTuple_SET_ITEM(held, i++, Py_NewRef(value));
+            }
+            for (i = 0; i < n; i += 2)
+                if (!bind_keyword(sig, PyTuple_GET_ITEM(held, i), PyTuple_GET_ITEM(held, i + 1), nargs, out))
+                    return false;
         }
         return finish_binding(sig, out);
     }
@@ -215,15 +230,8 @@ Result<PyObject*> BoundArgs::optional_rest(const char* fn, int at_most) const {
 }
 
 PyObject* raise_internal_fault(std::exception_ptr e, const char* fallback) noexcept {
-    std::string text = fallback ? fallback : "";
     try {
-        std::rethrow_exception(e);
-    } catch (const std::exception& ex) {
-        text = ex.what();
-    } catch (...) {
-    }
-    try {
-        Error::panic(std::move(text)).raise();
+        Error::from_exception(std::move(e), fallback).raise();
     } catch (...) {
         PyErr_SetString(PyExc_SystemError, "internal fault while reporting an internal fault");
     }

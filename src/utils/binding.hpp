@@ -191,9 +191,9 @@ struct Params {
 
 // ---- bound arguments ------------------------------------------------------------------
 
-// Bound arguments. Values are borrowed from the caller for the duration of
-// the call; absent optional parameters are nullptr. Bodies read them by
-// name through Args<P> below.
+// Bound arguments. Values are borrowed from the caller (or from held_) for
+// the duration of the call; absent optional parameters are nullptr. Bodies
+// read them by name through Args<P> below.
 class BoundArgs {
 public:
     PyObject* self = nullptr;
@@ -222,6 +222,7 @@ protected:
 
     const Signature* sig_ = nullptr;
     std::array<PyObject*, kMaxParams> v_{};
+    Ref held_;  // the keyword arguments of a tuple-and-dict call, owned for the call
     PyObject* const* rest_items_ = nullptr;
     Py_ssize_t rest_count_ = 0;
 };
@@ -296,7 +297,9 @@ inline PyObject* finish(Result<Ref>&& r) noexcept {
     return nullptr;
 }
 
-// Turns a C++ exception escaping a body (an internal fault) into PanicException.
+// Raises a C++ exception that escaped a body: MemoryError when memory ran
+// out, PanicException (an internal fault) otherwise. Every entry point
+// (functions, methods, slots, the iterators' __next__) ends up here.
 PyObject* raise_internal_fault(std::exception_ptr e, const char* fallback) noexcept;
 
 template <class F>

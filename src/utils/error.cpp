@@ -3,6 +3,8 @@
 #include "utils/once.hpp"
 
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 
 namespace quibra {
 
@@ -34,6 +36,29 @@ Error take_raised(const char* none_set_text) {
 
 Error Error::fetch() { return take_raised(kNoneSet); }
 Error Error::fetch_ffi() { return take_raised(kFfiNoneSet); }
+
+Error Error::no_memory() {
+    PyErr_NoMemory();
+    return fetch();
+}
+
+Error Error::from_exception(std::exception_ptr e, const char* fallback) noexcept {
+    try {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::bad_alloc&) {
+            return no_memory();
+        } catch (const std::length_error&) {
+            return no_memory();
+        } catch (const std::exception& ex) {
+            return panic(ex.what());
+        } catch (...) {
+        }
+        return panic(fallback ? fallback : "");
+    } catch (...) {
+        return no_memory();  // the report itself did not fit
+    }
+}
 
 PyObject* Error::deferred_type() const {
     switch (kind_) {

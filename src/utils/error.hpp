@@ -4,6 +4,7 @@
 
 #include "utils/ref.hpp"
 
+#include <exception>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -38,6 +39,13 @@ public:
     [[nodiscard]] static Error system_error(std::string text) { return Error(Kind::SystemError, std::move(text)); }
     [[nodiscard]] static Error stop_iteration() { return Error(Kind::StopIteration, std::string()); }
     [[nodiscard]] static Error panic(std::string text) { return Error(Kind::Panic, std::move(text)); }
+    // The interpreter's MemoryError.
+    [[nodiscard]] static Error no_memory();
+    // A C++ exception that escaped native code: running out of memory
+    // (std::bad_alloc, or a container asked to outgrow its largest size)
+    // is MemoryError; anything else is an internal fault carrying the
+    // exception's text, or `fallback` when it has none.
+    [[nodiscard]] static Error from_exception(std::exception_ptr e, const char* fallback) noexcept;
 
     Kind kind() const noexcept { return kind_; }
     bool is_panic() const noexcept { return kind_ == Kind::Panic; }

@@ -39,7 +39,7 @@ private:
                 // Re-entered from our own initialiser: there is no value to
                 // wait for, so compute one without caching it.
                 lock.unlock();
-                Result<Ref> r = init();
+                Result<Ref> r = run(init);
                 if (!r) return std::move(r).error();
                 return keep_forever(std::move(r).value());
             }
@@ -52,7 +52,7 @@ private:
         running_ = true;
         owner_ = std::this_thread::get_id();
         lock.unlock();
-        Result<Ref> r = init();
+        Result<Ref> r = run(init);
         lock.lock();
         running_ = false;
         owner_ = {};
@@ -60,6 +60,18 @@ private:
         cv_.notify_all();
         if (!r) return std::move(r).error();
         return value_.load(std::memory_order_acquire);
+    }
+
+    // A C++ exception out of the initialiser (memory running out) is an
+    // error like any other: escaping, it would leave the cell marked running
+    // and every later caller waiting.
+    template <class Init>
+    static Result<Ref> run(Init& init) noexcept {
+        try {
+            return init();
+        } catch (...) {
+            return Error::from_exception(std::current_exception(), "initialisation failed");
+        }
     }
 
     static PyObject* keep_forever(Ref r) { return r.release(); }
