@@ -3,6 +3,7 @@
 #include "sequences/access.hpp"
 
 #include "utils/binding.hpp"
+#include "utils/once.hpp"
 #include "utils/registry.hpp"
 
 #include <climits>
@@ -166,8 +167,33 @@ Result<Ref> chain_with_first(PyObject* first, PyObject* it) {
     return call(chain.get(), head.get(), it);
 }
 
+namespace {
+
+InternedName len_name("__len__");
+
+// Elements left in an iterator, each fetched through the iterator's own slot
+// (read again per step: a class may replace __next__ while it runs) and
+// dropped at once. A StopIteration left set by a Python-level __next__ is
+// the end, as for PyIter_NextItem.
+Result<unsigned long long> count_remaining(PyObject* it) {
+    unsigned long long n = 0;
+    for (;;) {
+        Ref item = Ref::steal((*Py_TYPE(it)->tp_iternext)(it));
+        if (!item) break;
+        ++n;
+    }
+    if (PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return Error::fetch();
+        PyErr_Clear();
+    }
+    return n;
+}
+
+}  // namespace
+
 Result<unsigned long long> count_of(PyObject* seq) {
-    int has_len = PyObject_HasAttrStringWithError(seq, "__len__");
+    QB_TRY(PyObject * name, len_name.get());
+    int has_len = PyObject_HasAttrWithError(seq, name);
     if (has_len < 0) return Error::fetch();
     if (has_len) {
         Py_ssize_t n = PyObject_Size(seq);
@@ -175,12 +201,7 @@ Result<unsigned long long> count_of(PyObject* seq) {
         return static_cast<unsigned long long>(n);
     }
     QB_TRY(Ref it, get_iter(seq));
-    unsigned long long n = 0;
-    for (;;) {
-        QB_TRY(Ref item, next_item(it.get()));
-        if (!item) return n;
-        ++n;
-    }
+    return count_remaining(it.get());
 }
 
 }  // namespace quibra
