@@ -4,6 +4,7 @@ threading; identity, apply, do, complement, juxt, excepts; memoize."""
 import inspect
 import time
 import types
+import weakref
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -365,6 +366,27 @@ def test_memoize_never_caches_a_failure():
         with pytest.raises(TypeError, match="unhashable"):
             unhashable()
     assert calls == [1, 1]
+
+
+def test_memoize_tuple_keys_are_fresh_each_time_they_are_kept():
+    calls, cache = [], {}
+    m = q.memoize(lambda a, b, c: calls.append((a, b, c)) or a + b + c, cache)
+    assert [m(1, 2, 3), m(1, 2, 3), m(1, 2, 4), m(1, 2, 3), m(3, 2, 1)] == [6, 6, 7, 6, 6]
+    assert calls == list(cache) == [(1, 2, 3), (1, 2, 4), (3, 2, 1)]
+    assert [cache[k] for k in calls] == [6, 7, 6]  # stored under their own hashes
+
+    class Box:  # equal by value, so a second Box hits the entry the first one made
+        def __init__(self, v):
+            self.v = v
+
+        __hash__ = lambda self: hash(self.v)  # noqa: E731
+        __eq__ = lambda self, other: self.v == other.v  # noqa: E731
+
+    first, second, boxed = Box(1), Box(1), q.memoize(lambda a, b, c: [a])
+    assert boxed(first, 0, 0) is boxed(second, 0, 0)
+    gone = weakref.ref(second)
+    del second
+    assert gone() is None  # a hit keeps no argument alive
 
 
 def test_memoize_recursion_through_the_same_object():
