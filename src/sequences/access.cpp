@@ -125,6 +125,13 @@ Registrar registrar(functions);
 
 Result<Ref> tail_of(unsigned long long n, PyObject* seq) {
     long long m = n > static_cast<unsigned long long>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(n);
+    // seq[-m:] of an exact list or tuple, without the slice object (an
+    // exact tuple gives itself back for m = 0, as its slicing does).
+    if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) {
+        Py_ssize_t len = Py_SIZE(seq);
+        Py_ssize_t start = m == 0 || m >= len ? 0 : len - static_cast<Py_ssize_t>(m);
+        return checked(PyList_CheckExact(seq) ? PyList_GetSlice(seq, start, len) : PyTuple_GetSlice(seq, start, len));
+    }
     QB_TRY(Ref start, checked(PyLong_FromLongLong(-m)));
     QB_TRY(Ref slice, checked(PySlice_New(start.get(), Py_None, nullptr)));
     PyObject* r = PyObject_GetItem(seq, slice.get());
