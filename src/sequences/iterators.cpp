@@ -29,7 +29,7 @@ namespace {
 struct RustState {
     std::unique_ptr<Step> fn;
     explicit RustState(std::unique_ptr<Step> f) noexcept : fn(std::move(f)) {}
-    Result<Ref> step() { return fn->next(); }
+    PyObject* step_raw() { return fn->next_raw(); }
     int traverse(const Visitor& visit) const { return fn->traverse(visit); }
     void clear() noexcept { fn->clear(); }
 };

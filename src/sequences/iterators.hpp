@@ -117,8 +117,12 @@ PyObject* guarded_iternext(PyObject* self) noexcept {
     g.guard = -1;
     PyObject* out;
     try {
-        Result<Ref> r = g.s.step();
-        out = r ? std::move(r).value().release() : (std::move(r).error().raise(), nullptr);
+        if constexpr (requires { g.s.step_raw(); }) {
+            out = g.s.step_raw();
+        } else {
+            Result<Ref> r = g.s.step();
+            out = r ? std::move(r).value().release() : (std::move(r).error().raise(), nullptr);
+        }
     } catch (...) {
         out = raise_internal_fault(std::current_exception(), "panic in __next__");
     }
@@ -175,6 +179,15 @@ class Step {
 public:
     virtual ~Step() = default;
     virtual Result<Ref> next() = 0;
+    // The same step in the C API's raw convention: a new reference, or
+    // nullptr at the end (no exception set) or on error (exception set).
+    // A step cheap enough for a pending result per call to show overrides it.
+    virtual PyObject* next_raw() {
+        Result<Ref> r = next();
+        if (r) return std::move(r).value().release();
+        std::move(r).error().raise();
+        return nullptr;
+    }
     // Every object the step holds, for the collector.
     virtual int traverse(const Visitor& visit) const = 0;
     // Drops what could close a cycle through the RustIter alone (elements
