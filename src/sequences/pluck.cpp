@@ -87,8 +87,8 @@ public:
     int traverse(const Visitor& visit) const override { return visit(it_, ind_, dflt_); }
 
 private:
-    // The tuple of x[i] when x is an exact tuple or list and every index an
-    // exact int within its bounds: plain reads, so no code runs and the
+    // The tuple of x[i] when x is an exact tuple or list and every index a
+    // small exact int within its bounds: plain reads, so no code runs and the
     // index list stays as it is. nullptr otherwise (with an exception set
     // only if the tuple could not be made), and the general lookups decide.
     PyObject* by_position(PyObject* x) noexcept {
@@ -102,8 +102,10 @@ private:
         Ref t = Ref::steal(PyTuple_New(n));  // a slot left empty below is never seen
         if (!t) return nullptr;
         for (Py_ssize_t i = 0; i < n; ++i) {
-            Py_ssize_t pos = position_of(PyList_GET_ITEM(ind, i));
-            if (pos == kNoPosition) return nullptr;
+            PyObject* index = PyList_GET_ITEM(ind, i);
+            if (!PyLong_CheckExact(index) || !PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(index)))
+                return nullptr;
+            Py_ssize_t pos = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(index));
             if (pos < 0) pos += len;
             if (pos < 0 || pos >= len) return nullptr;
             PyTuple_SET_ITEM(t.get(), i, Py_NewRef(items[pos]));
