@@ -110,6 +110,13 @@ inline PyObject* already_executing() noexcept {
 
 // tp_iternext: item, NULL without exception at the end, NULL with the error,
 // or PanicException for an internal fault; the guard is released on every way out.
+// A pending result in the C API's raw convention.
+inline PyObject* raw_outcome(Result<Ref>&& r) noexcept {
+    if (r) return std::move(r).value().release();
+    std::move(r).error().raise();
+    return nullptr;
+}
+
 template <class S>
 PyObject* guarded_iternext(PyObject* self) noexcept {
     auto& g = state_of<Guarded<S>>(self);
@@ -117,12 +124,8 @@ PyObject* guarded_iternext(PyObject* self) noexcept {
     g.guard = -1;
     PyObject* out;
     try {
-        if constexpr (requires { g.s.step_raw(); }) {
-            out = g.s.step_raw();
-        } else {
-            Result<Ref> r = g.s.step();
-            out = r ? std::move(r).value().release() : (std::move(r).error().raise(), nullptr);
-        }
+        if constexpr (requires { g.s.step_raw(); }) out = g.s.step_raw();
+        else out = raw_outcome(g.s.step());
     } catch (...) {
         out = raise_internal_fault(std::current_exception(), "panic in __next__");
     }
@@ -181,13 +184,10 @@ public:
     virtual Result<Ref> next() = 0;
     // The same step in the C API's raw convention: a new reference, or
     // nullptr at the end (no exception set) or on error (exception set).
-    // A step cheap enough for a pending result per call to show overrides it.
-    virtual PyObject* next_raw() {
-        Result<Ref> r = next();
-        if (r) return std::move(r).value().release();
-        std::move(r).error().raise();
-        return nullptr;
-    }
+    // A step cheap enough for a pending result per call to show overrides
+    // it and answers_raw(); the RustIter then calls it instead of next().
+    virtual PyObject* next_raw() { return nullptr; }
+    virtual bool answers_raw() const noexcept { return false; }
     // Every object the step holds, for the collector.
     virtual int traverse(const Visitor& visit) const = 0;
     // Drops what could close a cycle through the RustIter alone (elements

@@ -68,8 +68,9 @@ public:
 
     // A list of indices without a default: elements that are exact tuples
     // or lists read at exact int positions take a direct route.
+    bool answers_raw() const noexcept override { return true; }
     PyObject* next_raw() override {
-        if (dflt_ || !many_) return Step::next_raw();
+        if (dflt_ || !many_) return raw_outcome(next());
         PyObject* it = it_.get();
         Ref x = Ref::steal((*Py_TYPE(it)->tp_iternext)(it));
         if (!x) {
@@ -78,10 +79,7 @@ public:
         }
         if (PyObject* t = by_position(x.get())) return t;
         if (PyErr_Occurred()) return nullptr;
-        Result<Ref> r = lookup_all(x.get());
-        if (r) return std::move(r).value().release();
-        std::move(r).error().raise();
-        return nullptr;
+        return raw_outcome(lookup_all(x.get()));
     }
 
     int traverse(const Visitor& visit) const override { return visit(it_, ind_, dflt_); }

@@ -254,8 +254,9 @@ public:
     ChunkStep(Ref it, unsigned long long n, bool pad, Ref fill) noexcept
         : it_(std::move(it)), n_(n), pad_(pad), fill_(std::move(fill)), list_(PyList_CheckExact(it_.get())) {}
 
+    bool answers_raw() const noexcept override { return true; }
     PyObject* next_raw() override {
-        if (n_ == 0 || !list_) return Step::next_raw();
+        if (n_ == 0 || !list_) return raw_outcome(next());
         return next_from_list();
     }
 
