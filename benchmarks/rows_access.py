@@ -23,3 +23,5 @@ row("get: 100 indices of a list", "get", lambda: (list(range(0, 1000, 10)), list
     lambda d: q.get(d[0], d[1]), lambda d: tuple(d[1][i] for i in d[0]), "tuple(xs[i] for i in idx)")
 row("count: generator of 10k", "count", lambda: 10_000, lambda n: q.count(_gen(n)),
     lambda n: sum(1 for _ in _gen(n)), "sum(1 for _ in g)")
+row("count: list iterator of 100k", "count", lambda: list(range(100_000)), lambda xs: q.count(iter(xs)),
+    lambda xs: sum(1 for _ in iter(xs)), "sum(1 for _ in it)")

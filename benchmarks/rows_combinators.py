@@ -68,9 +68,19 @@ _py_memo2 = functools.cache(_add3)
 row("memoize: hit of a three-argument function", "memoize", lambda: 2,
     lambda x: _memo2(1, x, 3), lambda x: _py_memo2(1, x, 3), "functools.cache")
 
+def _add2(a, b):
+    return a + b
+
+
 _curried = q.curry(_add3)(1, 2)
 _partial = functools.partial(_add3, 1, 2)
 row("curry: completing call", "curry", lambda: 3, _curried, _partial, "functools.partial")
+_curry2 = q.curry(_add2)
+_partial2 = functools.partial
+row("curry: c(1, 2) of a two-parameter function", "curry", lambda: 2, lambda x: _curry2(1, x),
+    lambda x: _partial2(_add2, 1)(x), "functools.partial(f, 1)(2)")
+row("curry: c(1)(2) of a two-parameter function", "curry", lambda: 2, lambda x: _curry2(1)(x),
+    lambda x: _partial2(_add2, 1)(x), "functools.partial(f, 1)(2)")
 
 _juxt = q.juxt(abs, str, float)
 def _py_juxt(*funcs):

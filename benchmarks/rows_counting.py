@@ -99,6 +99,13 @@ row("isdistinct: 100k distinct ints", "isdistinct", lambda: list(range(N)), lamb
     lambda xs: len(set(xs)) == len(xs), "len(set(xs)) == len(xs)")
 row("topk: 10 largest of 100k ints", "topk", _ints, lambda xs: list(q.topk(10, xs)),
     lambda xs: sorted(xs, reverse=True)[:10], "sorted(xs, reverse=True)[:10]")
+row("topk: 10 largest of 100k ints, against heapq", "topk", _ints, lambda xs: list(q.topk(10, xs)),
+    lambda xs: heapq.nlargest(10, xs), "heapq.nlargest(10, xs)")
+row("topk: 10 largest of 100k strings", "topk", _words, lambda xs: list(q.topk(10, xs)),
+    lambda xs: sorted(xs, reverse=True)[:10], "sorted(xs, reverse=True)[:10]")
+row("topk: 10 largest of 100k floats", "topk", lambda: [x / 7 for x in _ints()],
+    lambda xs: list(q.topk(10, xs)), lambda xs: sorted(xs, reverse=True)[:10],
+    "sorted(xs, reverse=True)[:10]")
 row("topk: 10 largest of an int64 array", "topk", _numpy_ints, lambda a: q.topk(10, a),
     lambda a: tuple(heapq.nlargest(10, a.tolist())), "heapq.nlargest(10, a.tolist())", check=False)
 row("merge_sorted: 4 sorted lists of 25k", "merge_sorted", lambda: [sorted(_ints()[i::4]) for i in range(4)],

@@ -61,3 +61,7 @@ row("get_in_opt: 3 nested lookups, one missing", "get_in_opt", lambda: {"a": {"b
     _nested_quibra, _nested_plain, "d[k]['b'][1] in try/except")
 row("Result.of(f).unwrap_or(d): 100 calls, 10% raising", ("Result",),
     lambda: [i % 10 for i in range(100)], _result_quibra, _result_plain, "try/except per call")
+row("Some(x): 1000 values", "Some", lambda: list(range(1000)), lambda xs: list(map(q.Some, xs)),
+    lambda xs: list(zip(xs)), "one-tuples: list(zip(xs))", check=False)
+row("Option.of(x): 1000 values", "Option", lambda: list(range(1000)), lambda xs: list(map(q.Option.of, xs)),
+    lambda xs: list(zip(xs)), "one-tuples: list(zip(xs))", check=False)

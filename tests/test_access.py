@@ -145,6 +145,25 @@ def test_count_uses_len_without_iterating():
         q.count(5)
 
 
+def test_count_drives_python_level_iterators():
+    class Countdown:
+        def __init__(self, n):
+            self.n = n
+
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            self.n -= 1
+            if self.n < 0:
+                raise StopIteration(None)  # a value in it changes nothing
+            if self.n == 3:
+                type(self).__next__ = lambda s: next(iter([]))  # ends at once from here on
+            return self.n
+
+    assert q.count(Countdown(2)) == 2 and q.count(Countdown(10)) == 7
+
+
 @given(st.lists(st.integers(), max_size=30), st.integers(0, 35))
 def test_iterator_paths_match_a_list_model(xs, n):
     if n < len(xs):

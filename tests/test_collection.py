@@ -218,3 +218,15 @@ def test_iterator_types_report_what_they_hold():
     f = q.memoize(abs)
     assert abs in gc.get_referents(f)
     assert gc.is_tracked(it) and gc.is_tracked(f) and not gc.is_tracked(q.NothingType())
+
+
+def test_option_and_result_values_enter_the_collector_only_around_containers():
+    untracked = [q.Some(1), q.Ok("s"), q.Err(None), q.Option.of(2.5), q.first_opt([3]), q.Some(int)]
+    tracked = [q.Some([]), q.Ok({}), q.Err(ValueError()), q.Some(q.Some(1)), q.Option.of(()), q.first_opt([[3]])]
+    assert not any(map(gc.is_tracked, untracked)) and all(map(gc.is_tracked, tracked))
+
+    def cycle(marker):
+        box = [marker]
+        box.append(q.Some(box))
+
+    assert collected(cycle)

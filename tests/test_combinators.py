@@ -4,9 +4,11 @@ threading; identity, apply, do, complement, juxt, excepts; memoize."""
 import inspect
 import time
 import types
+import weakref
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
+from hypothesis import example, given, settings, strategies as st
 
 import quibra._quibra as q
 
@@ -94,6 +96,133 @@ def test_concurrent_first_calls_share_one_lookup():
 def test_flip_is_a_curry():
     assert type(q.flip) is q.curry and type(q.flip(pow)) is q.curry and type(q.flip(pow, 2)) is q.curry
     assert q.flip(pow)(2)(3) == q.flip(pow, 2, 3) == 9
+
+
+P = inspect.Parameter
+KINDS = [P.POSITIONAL_ONLY, P.POSITIONAL_OR_KEYWORD, P.VAR_POSITIONAL, P.KEYWORD_ONLY, P.VAR_KEYWORD]
+
+
+@st.composite
+def signatures(draw):
+    """Any valid parameter list over a few names, so that keywords often hit."""
+    kinds = sorted(draw(st.lists(st.sampled_from(KINDS), max_size=6)))
+    kinds = [k for i, k in enumerate(kinds) if k not in (P.VAR_POSITIONAL, P.VAR_KEYWORD) or k not in kinds[:i]]
+    names = draw(st.permutations("abcdefghij"))
+    first_default = draw(st.integers(0, sum(k <= P.POSITIONAL_OR_KEYWORD for k in kinds)))  # ends the run
+    params = []
+    for n, kind in enumerate(kinds):
+        default = n >= first_default if kind <= P.POSITIONAL_OR_KEYWORD else (
+            kind == P.KEYWORD_ONLY and draw(st.booleans()))
+        params.append(P(names[n], kind, **({"default": n} if default else {})))
+    return inspect.Signature(params)
+
+
+def arguments(sig):
+    """A positional count and keyword names around the signature's own."""
+    names = [*sig.parameters, "z"]
+    return st.tuples(st.integers(0, len(names)), st.lists(st.sampled_from(names), unique=True, max_size=3))
+
+
+cases = signatures().flatmap(lambda sig: st.tuples(st.just(sig), arguments(sig), arguments(sig)))
+
+
+def verdict(sig, nargs, names):
+    """What bind, then bind_partial, say: "call" or "curry"."""
+    args, kwargs = tuple(range(nargs)), dict.fromkeys(names, 0)
+    for method, answer in ((sig.bind, "call"), (sig.bind_partial, "curry")):
+        try:
+            method(*args, **kwargs)
+            return answer
+        except TypeError:
+            pass
+    return "call"
+
+
+def outcome(c, nargs, names):
+    args, kwargs = tuple(range(nargs)), dict.fromkeys(names, 0)
+    r = c(*args, **kwargs)
+    if type(r) is q.curry:
+        return "curry"
+    assert r == (args, kwargs)  # the callable got exactly the collected arguments
+    return "call"
+
+
+def collect(*args, **kwargs):
+    return args, kwargs
+
+
+def corner(f, nargs, names, then=(0, [])):
+    return example((inspect.signature(f), (nargs, names), then))
+
+
+@settings(max_examples=300)
+@given(cases)
+@corner(lambda a, **k: 0, 1, [])  # **k reached while placing positional arguments
+@corner(lambda a, b=1, /, **k: 0, 1, ["b"])  # a positional-only name left for **k
+@corner(lambda a, b=1, /: 0, 1, ["b"])
+@corner(lambda a, b, /: 0, 0, ["b"], then=(2, []))  # bind_partial takes b by name
+@corner(lambda a, /: 0, 0, ["a"])
+@corner(lambda *, a: 0, 1, [])
+@corner(lambda a, *r, b: 0, 3, ["a"])
+@corner(lambda a, b, *, c: 0, 0, ["c"], then=(1, ["b"]))
+def test_curry_decides_as_bind_and_bind_partial_do(case):
+    sig, first, second = case
+    f = lambda *a, **k: (a, k)  # noqa: E731
+    f.__signature__ = sig
+    assert outcome(q.curry(f), *first) == verdict(sig, *first)
+    # The same arguments split over a partial call and a completing one,
+    # with the signature inherited by the derived curry.
+    n, names = first
+    c = q.curry(f, *range(n), **dict.fromkeys(names, 0))
+    if verdict(sig, *first) == "curry":
+        c = c()
+        assert type(c) is q.curry
+        total = (n + second[0], sorted(set(names) | set(second[1])))
+        r = c(*range(n, n + second[0]), **dict.fromkeys(second[1], 0))
+        want = verdict(sig, *total)
+        assert (type(r) is q.curry) == (want == "curry")
+
+
+@pytest.mark.parametrize("make", [
+    # A subclass keeps its own bind and bind_partial.
+    lambda sig: type("Sub", (inspect.Signature,), {"bind": lambda self, *a, **k: boom()})(sig.parameters.values()),
+    lambda sig: type("Sub", (inspect.Signature,), {"bind_partial": lambda self, *a, **k: None})(
+        sig.parameters.values()),
+    # A parameter of a subclass is read through bind too.
+    lambda sig: inspect.Signature([type("Param", (P,), {})("a", P.POSITIONAL_OR_KEYWORD),
+                                   P("b", P.POSITIONAL_OR_KEYWORD)]),
+])
+def test_curry_leaves_other_signatures_to_bind(make):
+    f = lambda *a, **k: (a, k)  # noqa: E731
+    f.__signature__ = make(inspect.signature(lambda a, b: 0))
+    c = q.curry(f)
+    if type(f.__signature__).bind is not inspect.Signature.bind:
+        with pytest.raises(Boom):
+            c(1)
+        return
+    if type(f.__signature__).bind_partial is not inspect.Signature.bind_partial:
+        assert type(c(1, 2, 3)) is q.curry  # bind refuses, the subclass's bind_partial accepts
+        return
+    assert type(c(1)) is q.curry and c(1)(2) == c(1, 2) == ((1, 2), {})
+
+
+def test_curry_follows_a_declared_signature_over_the_code():
+    f = lambda *a, **k: (a, k)  # noqa: E731
+    f.__signature__ = inspect.signature(lambda a, /, b, *, c: 0)
+    c = q.curry(f)
+    assert type(c(1, 2)) is q.curry and c(1, 2, c=3) == ((1, 2), {"c": 3})
+    assert c(1, b=2)(c=3) == ((1,), {"b": 2, "c": 3})
+    assert c(a=1, b=2, c=3) == ((), {"a": 1, "b": 2, "c": 3})  # positional-only by name: cannot fit
+    g = lambda a, b: (a, b)  # noqa: E731
+    g.__signature__ = inspect.signature(lambda *a: 0)
+    with pytest.raises(TypeError, match="missing 1 required positional argument"):
+        q.curry(g)(1)  # bind accepts, so g itself is called
+
+
+def test_curry_keyword_names_of_a_str_subclass():
+    name = type("Name", (str,), {"__hash__": str.__hash__, "__eq__": str.__eq__})("b")
+    c = q.curry(triple)
+    assert c(1, **{name: 2}) == (1, 2, 3) and type(c(**{name: 2})) is q.curry
 
 
 def test_call_order_keywords_and_short_circuit():
@@ -237,6 +366,27 @@ def test_memoize_never_caches_a_failure():
         with pytest.raises(TypeError, match="unhashable"):
             unhashable()
     assert calls == [1, 1]
+
+
+def test_memoize_tuple_keys_are_fresh_each_time_they_are_kept():
+    calls, cache = [], {}
+    m = q.memoize(lambda a, b, c: calls.append((a, b, c)) or a + b + c, cache)
+    assert [m(1, 2, 3), m(1, 2, 3), m(1, 2, 4), m(1, 2, 3), m(3, 2, 1)] == [6, 6, 7, 6, 6]
+    assert calls == list(cache) == [(1, 2, 3), (1, 2, 4), (3, 2, 1)]
+    assert [cache[k] for k in calls] == [6, 7, 6]  # stored under their own hashes
+
+    class Box:  # equal by value, so a second Box hits the entry the first one made
+        def __init__(self, v):
+            self.v = v
+
+        __hash__ = lambda self: hash(self.v)  # noqa: E731
+        __eq__ = lambda self, other: self.v == other.v  # noqa: E731
+
+    first, second, boxed = Box(1), Box(1), q.memoize(lambda a, b, c: [a])
+    assert boxed(first, 0, 0) is boxed(second, 0, 0)
+    gone = weakref.ref(second)
+    del second
+    assert gone() is None  # a hit keeps no argument alive
 
 
 def test_memoize_recursion_through_the_same_object():

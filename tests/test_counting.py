@@ -4,7 +4,7 @@ import collections
 import operator
 
 import pytest
-from hypothesis import given, strategies as st
+from hypothesis import example, given, strategies as st
 
 import quibra._quibra as q
 from tests.helpers import Logged
@@ -236,3 +236,37 @@ def test_reduceby_calls_user_code_as_a_dict_fold_would(spec, with_init):
     want = reference(as_keys(spec, model).__getitem__, range(len(spec)))
     assert [(getattr(k, "v", k), v) for k, v in got.items()] == [(getattr(k, "v", k), v) for k, v in want.items()]
     assert ours == model
+
+
+def fresh(x):
+    """An equal object that is not x itself (ints and floats beyond the interpreter's caches)."""
+    return type(x)(str(x)) if type(x) in (int, float) else x
+
+
+plain_elements = st.one_of(
+    st.lists(st.one_of(st.integers(-3, 3), st.integers(), st.sampled_from([2**30 - 1, 2**30, -2**30, 2**62, -2**64]))),
+    st.lists(st.one_of(st.floats(allow_nan=False), st.sampled_from([0.0, -0.0, 1.5]))),
+    st.lists(st.text(max_size=3)),
+    st.lists(st.sampled_from([2**62, -2**64, 2**30, 7, 0.5, -0.0, 0.0, "é", "e"])).map(
+        lambda xs: [x for x in xs if type(x) is type(xs[0])]),  # many ties
+    # Each of these leaves the selection to the sort.
+    st.lists(st.one_of(st.integers(-3, 3), st.floats(-3, 3)), min_size=2),
+    st.lists(st.one_of(st.integers(-2, 2), st.booleans())),
+    st.lists(st.floats(), min_size=1),
+    st.lists(st.integers(-2, 2)).map(lambda xs: xs + [Logged(1, [])]),
+)
+
+
+@given(plain_elements.map(lambda xs: [fresh(x) for x in xs]), st.integers(0, 12), st.sampled_from([list, tuple, iter]))
+@example([1.0, float("nan"), 2.0, 0.5, 3.0], 2, list)
+@example([2.0, 1.0, float("nan"), 0.5, 3.0], 1, list)
+def test_topk_without_key_is_the_stable_descending_sort(xs, k, form):
+    try:
+        want = sorted(xs, reverse=True)[:k]
+    except TypeError as e:
+        with pytest.raises(TypeError, match=str(e)[:20]):
+            q.topk(k, form(xs))
+        return
+    got = q.topk(k, form(xs))
+    assert type(got) is tuple and len(got) == len(want)
+    assert all(a is b for a, b in zip(got, want))  # ties keep input order: the very same objects

@@ -8,6 +8,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
+from tests.helpers import Logged
 
 OD = collections.OrderedDict
 FAMILY = [q.keymap, q.valmap, q.itemmap, q.keyfilter, q.valfilter, q.itemfilter]
@@ -125,6 +126,35 @@ def test_merge_and_merge_with_match_plain_models(ds):
     for out in (q.merge(*ds), q.merge(ds), q.merge(*ds, factory=OD)):
         assert list(out.items()) == list(model.items())
     assert list(q.merge_with(tuple, *ds).items()) == [(k, tuple(v)) for k, v in groups.items()]
+
+
+@given(st.lists(st.lists(st.tuples(st.integers(0, 4), st.booleans(), st.integers()), max_size=5), max_size=4))
+def test_merge_with_calls_user_code_as_a_dict_of_lists_would(drawn):
+    ours, model = [], []
+
+    def build(log):  # keys drawn as plain ints or as logged ints equal to them
+        ds = [{Logged(k, log) if logged else k: v for k, logged, v in d} for d in drawn]
+        log.clear()
+        return ds
+
+    def reference(func, ds):
+        groups, missing = {}, object()
+        for d in ds:
+            for k, v in d.items():
+                found = groups.get(k, missing)
+                if found is missing:
+                    groups[k] = [v]
+                else:
+                    found.append(v)
+        return groups, {k: func(vs) for k, vs in groups.items()}
+
+    kept = []
+    got = q.merge_with(lambda vs: kept.append(vs) or sum(vs), *build(ours))
+    groups, want = reference(sum, build(model))
+    assert [(getattr(k, "v", k), v) for k, v in got.items()] == [(getattr(k, "v", k), v) for k, v in want.items()]
+    assert ours == model
+    assert kept == list(groups.values())  # a list func keeps is never filled again
+    assert q.merge_with(len, *[{k: 0 for k in range(i, 9)} for i in range(5)]) == {k: min(k, 4) + 1 for k in range(9)}
 
 
 def test_get_in():

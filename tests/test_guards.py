@@ -87,6 +87,16 @@ NESTED = {
 }
 # Memoize reads a signature per level; a native failure keeps building fast.
 NESTED["memoize"] = "import inspect\ninspect.signature = len\n" + NESTED["memoize"]
+# Every level read as taking two positional parameters: calls keyed by the
+# argument tuple.
+NESTED["memoize, two arguments"] = """
+import inspect
+two = inspect.Signature([inspect.Parameter(n, inspect.Parameter.POSITIONAL_ONLY) for n in "ab"])
+inspect.signature = lambda f: two
+f = max
+for _ in range(DEPTH): f = q.memoize(f)
+deep = lambda: f(1, 2)
+"""
 # heapq.merge's generator, under merge_sorted, is finished by the error.
 SECOND_ATTEMPT = {"merge_sorted": "StopIteration()"}
 

@@ -333,6 +333,14 @@ def test_partitions():
     assert list(q.partition_all(6000, xs)) == [tuple(xs[:6000]), tuple(xs[6000:])]
     assert list(q.partition(7000, xs, 0)) == [tuple(xs[:7000]), tuple(xs[7000:]) + (0,) * 4000]
     assert list(q.partition_all(2**62, [1, 2])) == [(1, 2)]
+    for fill, last in (((None,), [("e", None)]), ((), [])):  # a list grown, then read to its end
+        xs = list("abcd")
+        it = q.partition(2, xs, *fill)
+        assert next(it) == ("a", "b")
+        xs.append("e")
+        assert list(it) == [("c", "d"), *last]
+        xs.append("f")
+        assert list(it) == []
     # Code run while a chunk fills (here through the collector) finds only whole tuples.
     mark, seen = object(), []
 
@@ -375,12 +383,15 @@ def test_pluck_forms_and_positions():
     rows = [(1, 2, 3), [4, 5, 6], "789", range(10, 13)]
     assert list(q.pluck(-1, rows)) == [3, 6, "9", 12]
     assert list(q.pluck(1, rows)) == list(q.pluck(True, rows)) == [2, 5, "8", 11]
+    for ind in ([-1, True, 0], [2, -3], [1, 1]):
+        assert list(q.pluck(ind, rows)) == [tuple(r[i] for i in ind) for r in rows]
     assert list(q.pluck(slice(1, None), [(1, 2, 3)])) == [(2, 3)]
     row = type("Row", (tuple,), {"__getitem__": lambda self, i: "own"})((1,))
     assert list(q.pluck(0, [row])) == ["own"]
     for bad in (3, -4, 2**70):
-        with pytest.raises(IndexError):
-            next(q.pluck(bad, [(1, 2, 3)]))
+        for ind, row in ((bad, (1, 2, 3)), ([0, bad], [1, 2, 3])):
+            with pytest.raises(IndexError):
+                next(q.pluck(ind, [row]))
     assert list(q.pluck(2**70, [[1]], "d")) == ["d"]
 
 

@@ -172,6 +172,10 @@ def test_slicing_matches_list_slices(xs, n, step):
     assert list(q.take(n, xs)) == xs[:n] and list(q.drop(n, iter(xs))) == xs[n:]
     assert list(q.take_nth(step, xs)) == xs[::step]
     assert q.tail(n, iter(xs)) == tuple(xs[-n:] if n else xs)
+    for seq in (xs, tuple(xs), type("Sub", (list,), {})(xs)):
+        got = q.tail(n, seq)
+        want = seq[-n:]
+        assert type(got) is type(want) and got == want and (got is seq) == (want is seq)
 
 
 @given(st.lists(small, max_size=6))

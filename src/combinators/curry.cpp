@@ -1,5 +1,7 @@
 // curry: collects arguments until the wrapped callable's signature accepts
-// them, deciding with the signature's own bind / bind_partial.
+// them, deciding with the signature's own bind / bind_partial (or, for the
+// standard library's own Signature, with the same decision made natively).
+#include "combinators/bind_plan.hpp"
 #include "combinators/combinators.hpp"
 #include "utils/registry.hpp"
 
@@ -23,12 +25,15 @@ std::condition_variable slot_changed;
 // The per-instance signature: unset until the first call computes it, then
 // known (the signature object) or unavailable (introspection refused the
 // callable) for good. Concurrent first callers wait, detached from the
-// interpreter, for the one computing it.
+// interpreter, for the one computing it. A known signature comes with its
+// bind plan when it has one.
 class SignatureSlot {
 public:
+    using Plan = std::shared_ptr<const BindPlan>;
+
     SignatureSlot() noexcept = default;
     // A slot inherited from the curry this one was derived from.
-    explicit SignatureSlot(Ref known) noexcept : state_(Known), sig_(std::move(known)) {}
+    SignatureSlot(Ref known, Plan plan) noexcept : state_(Known), sig_(std::move(known)), plan_(std::move(plan)) {}
     SignatureSlot(const SignatureSlot&) = delete;
     SignatureSlot& operator=(const SignatureSlot&) = delete;
 
@@ -40,6 +45,15 @@ public:
         if (s == Unavailable) return Ref();
         return slow_get(func);
     }
+
+    // The plan of a known signature; nullptr while unset, when unavailable,
+    // or when bind must be asked.
+    const BindPlan* plan() const noexcept {
+        return state_.load(std::memory_order_acquire) == Known ? plan_.get() : nullptr;
+    }
+    Plan shared_plan() const noexcept { return plan() ? plan_ : Plan(); }
+    // The signature once known (empty before).
+    Ref known() const noexcept { return state_.load(std::memory_order_acquire) == Known ? sig_ : Ref(); }
 
     // The signature is written once, before the state becomes Known, and
     // only read after that.
@@ -69,15 +83,24 @@ private:
         owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
         // Waiters must be released on every way out, a native fault included.
         Result<Ref> out = Error::panic("signature computation failed");
+        Plan plan;
         try {
             out = compute(func);
+            if (out && *out) {
+                Result<Plan> p = BindPlan::read(out->get());
+                if (p) plan = std::move(*p);
+                else out = std::move(p).error();
+            }
         } catch (...) {
             out = Error::from_exception(std::current_exception(), "signature computation failed");
         }
         {
             std::lock_guard lock(slot_mutex);
             owner_.store(std::thread::id(), std::memory_order_relaxed);
-            if (out && *out) sig_ = *out;
+            if (out && *out) {
+                sig_ = *out;
+                plan_ = std::move(plan);
+            }
             state_.store(out ? (*out ? Known : Unavailable) : Unset, std::memory_order_release);
         }
         slot_changed.notify_all();
@@ -95,7 +118,8 @@ private:
     }
 
     std::atomic<unsigned char> state_{Unset};
-    Ref sig_;  // written once, before the state becomes Known
+    Ref sig_;    // written once, before the state becomes Known
+    Plan plan_;  // likewise
     std::atomic<std::thread::id> owner_{};
 };
 
@@ -109,8 +133,8 @@ struct CurryState {
     SignatureSlot sig;
 
     CurryState(Ref f, Ref a, Ref k) noexcept : func(std::move(f)), args(std::move(a)), kwargs(std::move(k)) {}
-    CurryState(Ref f, Ref a, Ref k, Ref known) noexcept
-        : func(std::move(f)), args(std::move(a)), kwargs(std::move(k)), sig(std::move(known)) {}
+    CurryState(Ref f, Ref a, Ref k, Ref known, SignatureSlot::Plan plan) noexcept
+        : func(std::move(f)), args(std::move(a)), kwargs(std::move(k)), sig(std::move(known), std::move(plan)) {}
     int traverse(const Visitor& visit) const { return visit(func, args, kwargs, sig); }
 };
 
@@ -139,29 +163,65 @@ Status try_bind(PyObject* sig, InternedName& name, PyObject* args, PyObject* kwa
     return success();
 }
 
-Result<Ref> curry_call(CurryState& c, PyObject* const* argv, std::size_t nargsf, PyObject* kwnames) {
-    // Merged arguments: the bound ones first; call-time keywords win. The
-    // instance itself is never touched.
-    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+// The bound positional arguments followed by the call's.
+Result<Ref> merged_args(const CurryState& c, PyObject* const* argv, Py_ssize_t nargs) {
     Py_ssize_t bound = PyTuple_GET_SIZE(c.args.get());
     QB_TRY(Ref args, new_tuple(bound + nargs));
     for (Py_ssize_t i = 0; i < bound; ++i) PyTuple_SET_ITEM(args.get(), i, Py_NewRef(PyTuple_GET_ITEM(c.args.get(), i)));
     for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(args.get(), bound + i, Py_NewRef(argv[i]));
+    return args;
+}
+
+// A partial application: the same callable and signature, more arguments.
+Result<Ref> derive(const CurryState& c, Ref args, Ref kwargs, Ref sig) {
+    QB_TRY(PyTypeObject * type, curry_type.get());
+    return make_native<CurryState>(type, c.func, std::move(args), std::move(kwargs), std::move(sig),
+                                   c.sig.shared_plan());
+}
+
+// No keywords anywhere and a planned signature: the decision needs only the
+// argument count, and a complete call goes to the callable straight from the
+// stack, with no merged tuple or dict.
+Result<Ref> positional_call(const CurryState& c, const BindPlan& plan, PyObject* const* argv, Py_ssize_t nargs) {
+    Py_ssize_t bound = PyTuple_GET_SIZE(c.args.get());
+    if (plan.incomplete(bound + nargs, nullptr)) {
+        QB_TRY(Ref args, merged_args(c, argv, nargs));
+        QB_TRY(Ref kwargs, new_dict());
+        return derive(c, std::move(args), std::move(kwargs), c.sig.known());
+    }
+    // The bound items stay alive with c, which the caller holds.
+    ArgVector all(static_cast<std::size_t>(bound + nargs));
+    for (Py_ssize_t i = 0; i < bound; ++i) all[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(c.args.get(), i);
+    for (Py_ssize_t i = 0; i < nargs; ++i) all[static_cast<std::size_t>(bound + i)] = argv[i];
+    return all.call(c.func.get());
+}
+
+Result<Ref> curry_call(CurryState& c, PyObject* const* argv, std::size_t nargsf, PyObject* kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (keyword_count(kwnames) == 0 && PyDict_GET_SIZE(c.kwargs.get()) == 0)
+        if (const BindPlan* plan = c.sig.plan()) return positional_call(c, *plan, argv, nargs);
+
+    // Merged arguments: the bound ones first; call-time keywords win. The
+    // instance itself is never touched.
+    QB_TRY(Ref args, merged_args(c, argv, nargs));
     QB_TRY(Ref kwargs, checked(PyDict_Copy(c.kwargs.get())));
     QB_CHECK(store_keywords(kwargs.get(), argv, nargs, kwnames));
 
     QB_TRY(Ref sig, c.sig.get(c.func.get()));
     if (!sig) return checked(PyObject_Call(c.func.get(), args.get(), kwargs.get()));
 
+    if (const BindPlan* plan = c.sig.plan(); plan && BindPlan::keywords_readable(kwargs.get())) {
+        if (plan->incomplete(PyTuple_GET_SIZE(args.get()), kwargs.get()))
+            return derive(c, std::move(args), std::move(kwargs), std::move(sig));
+        return checked(PyObject_Call(c.func.get(), args.get(), kwargs.get()));
+    }
+
     Status complete = try_bind(sig.get(), bind_name, args.get(), kwargs.get());
     if (!complete) {
         Error e = std::move(complete).error();
         if (e.is_panic() || !e.matches(PyExc_TypeError)) return e;
         Status partial = try_bind(sig.get(), bind_partial_name, args.get(), kwargs.get());
-        if (partial) {
-            QB_TRY(PyTypeObject * type, curry_type.get());
-            return make_native<CurryState>(type, c.func, std::move(args), std::move(kwargs), std::move(sig));
-        }
+        if (partial) return derive(c, std::move(args), std::move(kwargs), std::move(sig));
         Error pe = std::move(partial).error();
         if (pe.is_panic() || !pe.matches(PyExc_TypeError)) return pe;
         // The arguments cannot fit: let the callable report it its own way.

@@ -17,10 +17,13 @@ struct MemoizeState {
     Ref cache;  // a dict, possibly the caller's own
     bool unary;
     bool keywords;
+    // A key tuple of the positional rule that nobody else holds, its items
+    // None between calls: a hit needs no new tuple.
+    Ref spare;
 
     MemoizeState(Ref k, Ref f, Ref c, bool u, bool kw) noexcept
         : key(std::move(k)), func(std::move(f)), cache(std::move(c)), unary(u), keywords(kw) {}
-    int traverse(const Visitor& visit) const { return visit(key, func, cache); }
+    int traverse(const Visitor& visit) const { return visit(key, func, cache, spare); }
 };
 
 TypeCell memoize_type("Memoize", [] { return callable_spec<MemoizeState>("quibra._quibra.Memoize"); });
@@ -144,13 +147,70 @@ Result<Ref> memoize_call(MemoizeState& m, PyObject* const* args, std::size_t nar
     return result;
 }
 
+// The key tuple of the positional rule, in the spare tuple when nobody else
+// holds it (a re-entrant call finds none and makes its own). Empty with the
+// exception set on failure: this is the hit path, kept in the C API's
+// convention.
+Ref positional_key(MemoizeState& m, PyObject* const* args, Py_ssize_t nargs) noexcept {
+    if (!m.spare || Py_REFCNT(m.spare.get()) != 1 || PyTuple_GET_SIZE(m.spare.get()) != nargs) {
+        Ref t = Ref::steal(PyTuple_New(nargs));
+        for (Py_ssize_t i = 0; t && i < nargs; ++i) PyTuple_SET_ITEM(t.get(), i, Py_NewRef(args[i]));
+        return t;
+    }
+    Ref t = std::move(m.spare);
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        Ref none = Ref::steal(PyTuple_GET_ITEM(t.get(), i));
+        PyTuple_SET_ITEM(t.get(), i, Py_NewRef(args[i]));
+    }
+    reinterpret_cast<PyTupleObject*>(t.get())->ob_hash = -1;  // its contents changed
+    return t;
+}
+
+// Keeps a key tuple that only we hold as the spare, emptied so that it
+// keeps no argument alive.
+void recycle(MemoizeState& m, Ref key) noexcept {
+    if (m.spare || Py_REFCNT(key.get()) != 1) return;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(key.get()); ++i) {
+        Ref arg = Ref::steal(PyTuple_GET_ITEM(key.get(), i));
+        PyTuple_SET_ITEM(key.get(), i, Py_NewRef(Py_None));
+    }
+    m.spare = std::move(key);
+}
+
+// A call keyed by its positional arguments as a tuple (no keywords, no key
+// function, a callable that takes no keywords): the spare tuple serves
+// every hit.
+PyObject* positional_call(MemoizeState& m, PyObject* const* args, std::size_t nargsf) noexcept {
+    Ref key = positional_key(m, args, PyVectorcall_NARGS(nargsf));
+    if (!key) return nullptr;
+    PyObject* hit;
+    int found = PyDict_GetItemRef(m.cache.get(), key.get(), &hit);
+    if (found == 0) {
+        hit = guarded([&]() -> Result<Ref> {
+            // A miss calls into user code, which may be another wrapper.
+            RecursionGuard depth(kWhileCalling);
+            QB_CHECK(depth.status());
+            QB_TRY(Ref result, checked(PyObject_Vectorcall(m.func.get(), args, nargsf, nullptr)));
+            QB_CHECK(checked_status(PyDict_SetItem(m.cache.get(), key.get(), result.get())));
+            return result;
+        });
+    }
+    recycle(m, std::move(key));
+    return hit;
+}
+
 PyObject* memoize_vectorcall(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
     auto& m = state_of<MemoizeState>(self);
-    // The hit of a unary function, the common case, skips the general path.
-    if (m.unary && !m.key && PyVectorcall_NARGS(nargsf) == 1 && keyword_count(kwnames) == 0) {
-        PyObject* hit;
-        if (PyDict_GetItemRef(m.cache.get(), args[0], &hit) > 0) return hit;
-        if (PyErr_Occurred()) return nullptr;
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (!m.key && keyword_count(kwnames) == 0) {
+        // The hit of a unary function, the common case, skips everything else.
+        if (m.unary && nargs == 1) {
+            PyObject* hit;
+            if (PyDict_GetItemRef(m.cache.get(), args[0], &hit) > 0) return hit;
+            if (PyErr_Occurred()) return nullptr;
+        } else if (!m.unary && !m.keywords && nargs > 0) {
+            return positional_call(m, args, nargsf);
+        }
     }
     return vectorcall_entry<MemoizeState, memoize_call>(self, args, nargsf, kwnames);
 }

@@ -1,8 +1,12 @@
 // merge and merge_with: several mappings combined into one.
 #include "dicts/conventions.hpp"
 
+#include "sequences/counting.hpp"
 #include "utils/binding.hpp"
 #include "utils/registry.hpp"
+
+#include <new>
+#include <vector>
 
 namespace quibra::dicts {
 
@@ -45,30 +49,117 @@ Result<Ref> merge_body(Args<"*dicts, factory=None">& a) {
     return result;
 }
 
-// Each key's values in mapping order, keyed in first-seen order.
-Result<Ref> collect_values(PyObject* maps) {
-    QB_TRY(Ref groups, new_dict());
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(maps); ++i) {
-        QB_CHECK(for_each_item(PyTuple_GET_ITEM(maps, i), [&groups](PyObject* key, PyObject* value) -> Status {
-            PyObject* found;
-            int rc = PyDict_GetItemRef(groups.get(), key, &found);
-            if (rc < 0) return Error::fetch();
-            Ref values = Ref::steal(found);
-            if (values) return checked_status(PyList_Append(values.get(), value));
-            QB_TRY(Ref fresh, new_list(1));
-            PyList_SET_ITEM(fresh.get(), 0, Py_NewRef(value));
-            return checked_status(PyDict_SetItem(groups.get(), key, fresh.get()));
-        }));
+// Files value under key in the private dict of lists.
+Status add_value(PyObject* groups, PyObject* key, PyObject* value) {
+    PyObject* found;
+    int rc = PyDict_GetItemRef(groups, key, &found);
+    if (rc < 0) return Error::fetch();
+    Ref values = Ref::steal(found);
+    if (values) return checked_status(PyList_Append(values.get(), value));
+    QB_TRY(Ref fresh, new_list(1));
+    PyList_SET_ITEM(fresh.get(), 0, Py_NewRef(value));
+    return checked_status(PyDict_SetItem(groups, key, fresh.get()));
+}
+
+// Each key's values while every key is a builtin key: the private dict's
+// probes for such keys run no user code and cannot be told from a native
+// table's, so the values are filed natively, without a dict or a list per
+// key. Nothing outside this call can reach the table.
+class BuiltinGroups {
+public:
+    explicit BuiltinGroups(bool int_hash) noexcept : groups_(int_hash) {}
+
+    // false (nothing filed) for a key that is not a builtin key, or with
+    // the exception set on error.
+    bool add(PyObject* key, PyObject* value) noexcept {
+        if (!builtin_key(key)) return false;
+        Ref v = Ref::borrow(value);
+        return groups_.add(key, v);
     }
-    return groups;
+
+    // Each key's values as a list, handed to `each(key, list)` in
+    // first-seen order. A list that nobody else holds after the call is
+    // filled again for the next key of the same size, not made anew.
+    template <class Each>
+    Status for_each_group(Each&& each) {
+        // The values, key by key. The members keep them alive, and nothing
+        // but this call can reach the members.
+        std::vector<PyObject*> flat;
+        std::vector<std::size_t> start, next;
+        auto& entries = groups_.entries();
+        try {
+            flat.resize(groups_.members().size());
+            start.resize(entries.size() + 1);
+            for (std::size_t g = 0; g < entries.size(); ++g) start[g + 1] = start[g] + entries[g].value.size;
+            next.assign(start.begin(), start.end() - 1);
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+            return Error::fetch();
+        }
+        for (Member& m : groups_.members()) flat[next[m.group]++] = m.item.get();
+        Ref list;
+        for (std::size_t g = 0; g < entries.size(); ++g) {
+            auto n = static_cast<Py_ssize_t>(entries[g].value.size);
+            PyObject* const* values = flat.data() + start[g];
+            if (list && Py_REFCNT(list.get()) == 1 && PyList_GET_SIZE(list.get()) == n) {
+                for (Py_ssize_t i = 0; i < n; ++i) {
+                    Ref old = Ref::steal(PyList_GET_ITEM(list.get(), i));
+                    PyList_SET_ITEM(list.get(), i, Py_NewRef(values[i]));
+                }
+            } else {
+                QB_TRY(list, new_list(n));
+                for (Py_ssize_t i = 0; i < n; ++i) PyList_SET_ITEM(list.get(), i, Py_NewRef(values[i]));
+            }
+            QB_CHECK(each(entries[g].key.get(), list.get()));
+        }
+        return success();
+    }
+
+private:
+    struct Count {
+        std::size_t size = 0;
+    };
+    Grouping<Count> groups_;
+};
+
+// The first key that is not a builtin key moves what was filed natively into
+// the private dict, inserting the keys in the order they came, which makes
+// exactly the dict that direct insertion would have made.
+Status to_dict(BuiltinGroups& native, PyObject* groups) {
+    // A list the dict holds is never filled again.
+    return native.for_each_group(
+        [groups](PyObject* key, PyObject* list) { return checked_status(PyDict_SetItem(groups, key, list)); });
 }
 
 Result<Ref> merge_with_body(Args<"func, *dicts, factory=None">& a) {
     PyObject* func = a.get<"func">();
     QB_TRY(Ref dicts, a.rest_tuple());
     QB_TRY(Ref maps, mapping_list(dicts.get()));
-    QB_TRY(Ref groups, collect_values(maps.get()));
+    QB_TRY(bool int_hash, int_hash_inline_ok());
+    BuiltinGroups native(int_hash);
+    Ref groups;  // the private dict, once a key other than a builtin one has come
+    auto file = [&](PyObject* key, PyObject* value) -> Status {
+        if (!groups) {
+            if (native.add(key, value)) return success();
+            if (PyErr_Occurred()) return Error::fetch();
+            QB_TRY(groups, new_dict());
+            QB_CHECK(to_dict(native, groups.get()));
+            native = BuiltinGroups(int_hash);
+        }
+        return add_value(groups.get(), key, value);
+    };
+    // maps is a tuple of our own: callbacks cannot change it under us.
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(maps.get()); ++i)
+        QB_CHECK(for_each_item(PyTuple_GET_ITEM(maps.get(), i), file));
     QB_TRY(Ref result, make_container(a.get<"factory">()));
+    if (!groups) {
+        auto combine = [&](PyObject* key, PyObject* values) -> Status {
+            QB_TRY(Ref combined, call(func, values));
+            return store(result.get(), key, combined.get());
+        };
+        QB_CHECK(native.for_each_group(combine));
+        return result;
+    }
     // `groups` is ours, but func can still reach it (gc.get_referrers of the
     // list it is given) and empty it: each entry is held while it is used.
     Py_ssize_t pos = 0;

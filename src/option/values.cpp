@@ -35,6 +35,36 @@ PyObject* payload(PyObject* self) noexcept { return state_of<Payload>(self).valu
 // breaks every other cycle through its other members.
 constexpr unsigned kPayloadFlags = type_flags<Payload>(true);
 
+// A new instance of a payload class. It enters the collector only when its
+// payload is a container, the only kind of object that can lead back to it:
+// a Some of an int or a str is in no cycle, and tracking it would only give
+// every collection one more object to look at.
+Result<Ref> make_payload(PyTypeObject* type, Ref value) {
+    PyObject* o = reinterpret_cast<PyObject*>(PyObject_GC_New(Native<Payload>, type));
+    if (!o) return Error::fetch();
+    bool container = PyObject_IS_GC(value.get());
+    new (&state_of<Payload>(o)) Payload(std::move(value));
+    if (container) PyObject_GC_Track(o);
+    return Ref::steal(o);
+}
+
+// An empty option: nothing to zero and nothing to track.
+Result<Ref> make_empty(PyTypeObject* type) {
+    PyObject* o = reinterpret_cast<PyObject*>(PyObject_New(Native<Empty>, type));
+    if (!o) return Error::fetch();
+    new (&state_of<Empty>(o)) Empty();
+    return Ref::steal(o);
+}
+
+// Calling the class goes straight to the constructor body, with the
+// arguments where the caller put them: the interpreter's own route would
+// pack them into a tuple and then run object.__init__, which does nothing
+// here.
+template <FixedString Class, auto B>
+PyObject* construct(PyObject* type, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
+    return fast_entry<Concat<Class, ".__new__">::value, B>(type, args, static_cast<Py_ssize_t>(nargsf), kwnames);
+}
+
 extern TypeCell some_cell;
 extern TypeCell nothing_cell;
 extern TypeCell ok_cell;
@@ -42,7 +72,7 @@ extern TypeCell err_cell;
 
 Result<Ref> wrap(TypeCell& cell, Ref value) {
     QB_TRY(PyTypeObject * type, cell.get());
-    return make_native<Payload>(type, std::move(value));
+    return make_payload(type, std::move(value));
 }
 
 bool instance_of(TypeCell& cell, PyObject* o) {
@@ -108,11 +138,11 @@ PyObject* payload_get(PyObject* self, void*) noexcept { return Py_NewRef(payload
 
 // The constructor of Some, Ok and Err; the body receives the class as self.
 Result<Ref> value_new(Args<"value">& a) {
-    return make_native<Payload>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a.get<"value">()));
+    return make_payload(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a.get<"value">()));
 }
 
 Result<Ref> error_new(Args<"error">& a) {
-    return make_native<Payload>(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a.get<"error">()));
+    return make_payload(reinterpret_cast<PyTypeObject*>(a.self), Ref::borrow(a.get<"error">()));
 }
 
 Result<Ref> some_map(Args<"$self, f">& a) {
@@ -168,6 +198,7 @@ PyGetSetDef error_getset[] = {
 PyType_Slot some_slots[] = {
     {Py_tp_doc, const_cast<char*>(constructor_doc<"Some", value_new>())},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Some", value_new>)},
+    {Py_tp_vectorcall, reinterpret_cast<void*>(&construct<"Some", value_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
     {Py_tp_traverse, reinterpret_cast<void*>(&native_traverse<Payload>)},
     {Py_tp_methods, some_methods},
@@ -182,7 +213,7 @@ PyType_Spec some_spec = {"quibra._quibra.Some", native_size<Payload>(), 0, kPayl
 
 // ---- NothingType ------------------------------------------------------------------
 
-Result<Ref> nothing_new(Args<"">& a) { return make_native<Empty>(reinterpret_cast<PyTypeObject*>(a.self)); }
+Result<Ref> nothing_new(Args<"">& a) { return make_empty(reinterpret_cast<PyTypeObject*>(a.self)); }
 // A new empty option, whatever the argument (map, and_then, filter).
 template <FixedString P>
 Result<Ref> fresh_nothing(Args<P>&) {
@@ -210,6 +241,7 @@ PyMethodDef nothing_methods[] = {
 PyType_Slot nothing_slots[] = {
     {Py_tp_doc, const_cast<char*>(constructor_doc<"NothingType", nothing_new>())},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"NothingType", nothing_new>)},
+    {Py_tp_vectorcall, reinterpret_cast<void*>(&construct<"NothingType", nothing_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Empty>)},
     {Py_tp_methods, nothing_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_false)},
@@ -254,6 +286,7 @@ PyMethodDef ok_methods[] = {
 PyType_Slot ok_slots[] = {
     {Py_tp_doc, const_cast<char*>(constructor_doc<"Ok", value_new>())},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Ok", value_new>)},
+    {Py_tp_vectorcall, reinterpret_cast<void*>(&construct<"Ok", value_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
     {Py_tp_traverse, reinterpret_cast<void*>(&native_traverse<Payload>)},
     {Py_tp_methods, ok_methods},
@@ -301,6 +334,7 @@ PyMethodDef err_methods[] = {
 PyType_Slot err_slots[] = {
     {Py_tp_doc, const_cast<char*>(constructor_doc<"Err", error_new>())},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Err", error_new>)},
+    {Py_tp_vectorcall, reinterpret_cast<void*>(&construct<"Err", error_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
     {Py_tp_traverse, reinterpret_cast<void*>(&native_traverse<Payload>)},
     {Py_tp_methods, err_methods},
@@ -337,7 +371,7 @@ Result<Ref> make_err(PyObject* error) { return wrap(err_cell, Ref::borrow(error)
 
 Result<Ref> make_nothing() {
     QB_TRY(PyTypeObject * type, nothing_cell.get());
-    return make_native<Empty>(type);
+    return make_empty(type);
 }
 
 bool is_some(PyObject* o) { return instance_of(some_cell, o); }

@@ -3,6 +3,7 @@
 #include "sequences/access.hpp"
 
 #include "utils/binding.hpp"
+#include "utils/once.hpp"
 #include "utils/registry.hpp"
 
 #include <climits>
@@ -124,6 +125,13 @@ Registrar registrar(functions);
 
 Result<Ref> tail_of(unsigned long long n, PyObject* seq) {
     long long m = n > static_cast<unsigned long long>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(n);
+    // seq[-m:] of an exact list or tuple, without the slice object (an
+    // exact tuple gives itself back for m = 0, as its slicing does).
+    if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) {
+        Py_ssize_t len = Py_SIZE(seq);
+        Py_ssize_t start = m == 0 || m >= len ? 0 : len - static_cast<Py_ssize_t>(m);
+        return checked(PyList_CheckExact(seq) ? PyList_GetSlice(seq, start, len) : PyTuple_GetSlice(seq, start, len));
+    }
     QB_TRY(Ref start, checked(PyLong_FromLongLong(-m)));
     QB_TRY(Ref slice, checked(PySlice_New(start.get(), Py_None, nullptr)));
     PyObject* r = PyObject_GetItem(seq, slice.get());
@@ -166,8 +174,33 @@ Result<Ref> chain_with_first(PyObject* first, PyObject* it) {
     return call(chain.get(), head.get(), it);
 }
 
+namespace {
+
+InternedName len_name("__len__");
+
+// Elements left in an iterator, each fetched through the iterator's own slot
+// (read again per step: a class may replace __next__ while it runs) and
+// dropped at once. A StopIteration left set by a Python-level __next__ is
+// the end, as for PyIter_NextItem.
+Result<unsigned long long> count_remaining(PyObject* it) {
+    unsigned long long n = 0;
+    for (;;) {
+        Ref item = Ref::steal((*Py_TYPE(it)->tp_iternext)(it));
+        if (!item) break;
+        ++n;
+    }
+    if (PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return Error::fetch();
+        PyErr_Clear();
+    }
+    return n;
+}
+
+}  // namespace
+
 Result<unsigned long long> count_of(PyObject* seq) {
-    int has_len = PyObject_HasAttrStringWithError(seq, "__len__");
+    QB_TRY(PyObject * name, len_name.get());
+    int has_len = PyObject_HasAttrWithError(seq, name);
     if (has_len < 0) return Error::fetch();
     if (has_len) {
         Py_ssize_t n = PyObject_Size(seq);
@@ -175,12 +208,7 @@ Result<unsigned long long> count_of(PyObject* seq) {
         return static_cast<unsigned long long>(n);
     }
     QB_TRY(Ref it, get_iter(seq));
-    unsigned long long n = 0;
-    for (;;) {
-        QB_TRY(Ref item, next_item(it.get()));
-        if (!item) return n;
-        ++n;
-    }
+    return count_remaining(it.get());
 }
 
 }  // namespace quibra

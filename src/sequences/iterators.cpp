@@ -28,8 +28,9 @@ namespace {
 
 struct RustState {
     std::unique_ptr<Step> fn;
-    explicit RustState(std::unique_ptr<Step> f) noexcept : fn(std::move(f)) {}
-    Result<Ref> step() { return fn->next(); }
+    bool raw;  // the step answers in the raw convention
+    explicit RustState(std::unique_ptr<Step> f) noexcept : fn(std::move(f)), raw(fn->answers_raw()) {}
+    PyObject* step_raw() { return raw ? fn->next_raw() : raw_outcome(fn->next()); }
     int traverse(const Visitor& visit) const { return fn->traverse(visit); }
     void clear() noexcept { fn->clear(); }
 };

@@ -132,6 +132,13 @@ inline PyObject* already_executing() noexcept {
     return nullptr;
 }
 
+// A pending result in the C API's raw convention.
+inline PyObject* raw_outcome(Result<Ref>&& r) noexcept {
+    if (r) return std::move(r).value().release();
+    std::move(r).error().raise();
+    return nullptr;
+}
+
 // One step under the reentrancy guard: item, NULL without exception at the
 // end, NULL with the error, or PanicException for an internal fault; the
 // guard is released on every way out.
@@ -140,8 +147,8 @@ PyObject* guarded_step(Guarded<S>& g) noexcept {
     if (!g.guard.try_take()) return already_executing();
     PyObject* out;
     try {
-        Result<Ref> r = g.s.step();
-        out = r ? std::move(r).value().release() : (std::move(r).error().raise(), nullptr);
+        if constexpr (requires { g.s.step_raw(); }) out = g.s.step_raw();
+        else out = raw_outcome(g.s.step());
     } catch (...) {
         out = raise_internal_fault(std::current_exception(), "panic in __next__");
     }
@@ -211,6 +218,12 @@ class Step {
 public:
     virtual ~Step() = default;
     virtual Result<Ref> next() = 0;
+    // The same step in the C API's raw convention: a new reference, or
+    // nullptr at the end (no exception set) or on error (exception set).
+    // A step cheap enough for a pending result per call to show overrides
+    // it and answers_raw(); the RustIter then calls it instead of next().
+    virtual PyObject* next_raw() { return nullptr; }
+    virtual bool answers_raw() const noexcept { return false; }
     // Every object the step holds, for the collector.
     virtual int traverse(const Visitor& visit) const = 0;
     // Drops what could close a cycle through the RustIter alone (elements

@@ -66,9 +66,52 @@ public:
         return lookup_all(x);
     }
 
+    // A list of indices without a default: elements that are exact tuples
+    // or lists read at exact int positions take a direct route.
+    bool answers_raw() const noexcept override { return true; }
+    PyObject* next_raw() override {
+        if (dflt_ || !many_) return raw_outcome(next());
+        PyObject* it = it_.get();
+        Ref x = Ref::steal((*Py_TYPE(it)->tp_iternext)(it));
+        if (!x) {
+            if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_StopIteration)) PyErr_Clear();
+            return nullptr;
+        }
+        if (PyObject* t = by_position(x.get())) return t;
+        if (PyErr_Occurred()) return nullptr;
+        return raw_outcome(lookup_all(x.get()));
+    }
+
     int traverse(const Visitor& visit) const override { return visit(it_, ind_, dflt_); }
 
 private:
+    // The tuple of x[i] when x is an exact tuple or list and every index a
+    // small exact int within its bounds: plain reads, so no code runs and the
+    // index list stays as it is. nullptr otherwise (with an exception set
+    // only if the tuple could not be made), and the general lookups decide.
+    PyObject* by_position(PyObject* x) noexcept {
+        PyObject* const* items;
+        if (PyTuple_CheckExact(x)) items = &PyTuple_GET_ITEM(x, 0);
+        else if (PyList_CheckExact(x)) items = reinterpret_cast<PyListObject*>(x)->ob_item;
+        else return nullptr;
+        Py_ssize_t len = Py_SIZE(x);
+        PyObject* ind = ind_.get();
+        Py_ssize_t n = PyList_GET_SIZE(ind);
+        Ref t = Ref::steal(PyTuple_New(n));  // a slot left empty below is never seen
+        if (!t) return nullptr;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject* index = PyList_GET_ITEM(ind, i);
+            if (!PyLong_CheckExact(index) || !PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(index)))
+                return nullptr;
+            Py_ssize_t pos = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(index));
+            if (pos < 0) pos += len;
+            if (pos < 0 || pos >= len) return nullptr;
+            PyTuple_SET_ITEM(t.get(), i, Py_NewRef(items[pos]));
+        }
+        untrack_if_atomic(t.get());
+        return t.release();
+    }
+
     // x[i], or the default in place of a lookup error.
     Result<Ref> lookup(PyObject* x, PyObject* i) {
         PyObject* r = PyObject_GetItem(x, i);

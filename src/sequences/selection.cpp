@@ -5,6 +5,7 @@
 #include "buffers/offers.hpp"
 #include "sequences/iterators.hpp"
 #include "sequences/keys.hpp"
+#include "sequences/topk_select.hpp"
 #include "utils/hashing.hpp"
 #include "utils/registry.hpp"
 
@@ -102,7 +103,18 @@ Result<Ref> topk_body(Args<"k, seq, key=None">& a) {
     if (PyObject* key = a.get<"key">()) return topk_keyed(k, seq, key);
     QB_TRY(Ref typed, offer_typed_topk(k, seq));
     if (typed) return typed;
-    QB_TRY(Ref items, list_of(seq));
+    // Elements that order without user code are selected, not sorted; an
+    // exact list or tuple is scanned where it is.
+    Ref items;
+    if (!PyList_CheckExact(seq) && !PyTuple_CheckExact(seq)) {
+        QB_TRY(items, list_of(seq));
+    }
+    PyObject* all = items ? items.get() : seq;
+    QB_TRY(Ref top, topk_by_selection(k, PySequence_Fast_ITEMS(all), PySequence_Fast_GET_SIZE(all)));
+    if (top) return top;
+    if (!items) {
+        QB_TRY(items, list_of(seq));
+    }
     QB_CHECK(sort_descending(items.get()));
     return head_tuple(items.get(), k, [](PyObject* x) { return x; });
 }

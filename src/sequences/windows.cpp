@@ -252,10 +252,17 @@ public:
     // pad: partition's behaviour for a short last chunk (fill, or drop when
     // fill is empty); otherwise the short chunk is returned as it is.
     ChunkStep(Ref it, unsigned long long n, bool pad, Ref fill) noexcept
-        : it_(std::move(it)), n_(n), pad_(pad), fill_(std::move(fill)) {}
+        : it_(std::move(it)), n_(n), pad_(pad), fill_(std::move(fill)), list_(PyList_CheckExact(it_.get())) {}
+
+    bool answers_raw() const noexcept override { return true; }
+    PyObject* next_raw() override {
+        if (n_ == 0 || !list_) return raw_outcome(next());
+        return next_from_list();
+    }
 
     Result<Ref> next() override {
         if (n_ == 0) return Ref();
+        if (list_) return checked_or_end(next_from_list());
         PyObject* it = it_.get();
         Ref item = Ref::steal(fetch(it));
         if (!item) return end_or_error();
@@ -282,15 +289,52 @@ private:
         return Ref();
     }
 
-    Ref it_;
+    // An exact list read by position, exactly as its own iterator would
+    // deliver it: the length is read afresh at every call, nothing runs
+    // between the reads of one chunk, and once a read finds the end the list
+    // is let go for good.
+    PyObject* next_from_list() noexcept {
+        if (!it_) return nullptr;
+        PyObject* list = it_.get();
+        Py_ssize_t left = std::max<Py_ssize_t>(PyList_GET_SIZE(list) - index_, 0);  // it may have shrunk
+        Py_ssize_t size = static_cast<unsigned long long>(left) < n_ ? left : static_cast<Py_ssize_t>(n_);
+        bool short_chunk = static_cast<unsigned long long>(size) < n_;
+        Ref chunk;
+        if (size > 0 && (!short_chunk || !pad_ || fill_)) {
+            chunk = Ref::steal(PyTuple_New(short_chunk && pad_ ? static_cast<Py_ssize_t>(n_) : size));
+            if (!chunk) return nullptr;
+            for (Py_ssize_t k = 0; k < size; ++k)
+                PyTuple_SET_ITEM(chunk.get(), k, Py_NewRef(PyList_GET_ITEM(list, index_ + k)));
+            for (Py_ssize_t k = size; k < PyTuple_GET_SIZE(chunk.get()); ++k)
+                PyTuple_SET_ITEM(chunk.get(), k, Py_NewRef(fill_.get()));
+        }
+        index_ += size;
+        if (short_chunk) it_.reset();
+        return chunk.release();
+    }
+
+    static Result<Ref> checked_or_end(PyObject* chunk) {
+        if (chunk) return Ref::steal(chunk);
+        return end_or_error();
+    }
+
+    Ref it_;  // the iterator, or an exact list (empty once it has ended)
     unsigned long long n_;
     bool pad_;
     Ref fill_;
+    bool list_;
+    Py_ssize_t index_ = 0;
 };
 
+// An exact list is read where it is, as its iterator would read it.
 Result<Ref> make_chunker(unsigned long long n, PyObject* seq, bool pad, Ref fill) {
-    QB_TRY(Ref it, get_iter(seq));
-    return make_rust_iter(std::make_unique<ChunkStep>(std::move(it), n, pad, std::move(fill)));
+    Ref source;
+    if (PyList_CheckExact(seq)) {
+        source = Ref::borrow(seq);
+    } else {
+        QB_TRY(source, get_iter(seq));
+    }
+    return make_rust_iter(std::make_unique<ChunkStep>(std::move(source), n, pad, std::move(fill)));
 }
 
 // ---- module functions ---------------------------------------------------------------
