@@ -3,7 +3,7 @@ DEVENV := tools/devenv run
 TESTS ?=
 BENCH ?=
 
-.PHONY: test bench leaks build shell clean
+.PHONY: test sanitize bench leaks build shell clean
 
 test:
 	$(DEVENV) tools/test $(TESTS)
@@ -13,6 +13,9 @@ bench:
 
 leaks:
 	$(DEVENV) tools/leaks $(or $(TESTS),tests)
+
+sanitize:
+	$(DEVENV) tools/sanitize $(TESTS)
 
 build:
 	$(DEVENV) true
