@@ -1,12 +1,17 @@
-# Every target works on a fresh Debian machine: tools/devenv provides CPython 3.14.
+# Every target works on a fresh Debian machine: tools/devenv provides CPython 3.14 and 3.15.
 DEVENV := tools/devenv run
 TESTS ?=
 BENCH ?=
+# The CPython versions make test-all covers.
+VERSIONS ?= 3.14 3.15
 
-.PHONY: test bench leaks typecheck apidoc build shell clean wheel dist-check
+.PHONY: test test-all sanitize bench leaks typecheck apidoc build shell clean wheel dist-check
 
 test:
 	$(DEVENV) tools/test $(TESTS)
+
+test-all:
+	$(DEVENV) env QUIBRA_VERSIONS="$(VERSIONS)" QUIBRA_TEST_PARALLEL=1 tools/test $(TESTS)
 
 bench:
 	$(DEVENV) python3.14 benchmarks/run.py $(BENCH)
@@ -19,6 +24,9 @@ typecheck:
 
 apidoc:
 	$(DEVENV) tools/apidoc
+
+sanitize:
+	$(DEVENV) tools/sanitize $(TESTS)
 
 build:
 	$(DEVENV) true

@@ -103,6 +103,14 @@ constexpr bool is_identifier(std::string_view s) {
     return true;
 }
 
+// string_view::find, without the pointer test GCC's null-pointer sanitizer
+// cannot constant-evaluate.
+constexpr std::size_t find(std::string_view s, char c) {
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (s[i] == c) return i;
+    return std::string_view::npos;
+}
+
 constexpr std::string_view trim(std::string_view s) {
     while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
     while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -122,7 +130,7 @@ constexpr ParamList parse_params(std::string_view spec) {
     };
     bool after_star = false, any_default = false, first = true;
     while (!spec.empty()) {
-        std::size_t comma = spec.find(',');
+        std::size_t comma = detail::find(spec, ',');
         std::string_view tok = detail::trim(spec.substr(0, comma));
         spec = comma == std::string_view::npos ? std::string_view() : spec.substr(comma + 1);
         if (comma != std::string_view::npos && spec.empty()) return fail("trailing comma");
@@ -144,7 +152,7 @@ constexpr ParamList parse_params(std::string_view spec) {
             continue;
         }
         ParamSpec p;
-        std::size_t eq = tok.find('=');
+        std::size_t eq = detail::find(tok, '=');
         p.name = tok.substr(0, eq);
         if (!detail::is_identifier(p.name)) return fail("bad parameter name");
         if (eq != std::string_view::npos) {
