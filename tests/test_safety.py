@@ -144,6 +144,7 @@ LIMITED = """
 
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
+@pytest.mark.not_under_sanitizer("its allocator aborts on an address-space limit instead of failing the allocation")
 @pytest.mark.parametrize("setup, call", [
     ("", "q.tail(0, itertools.repeat(None, 10**9))"),  # the ring of kept elements grows
     ("ind = [0] * 3 * 10**7", "q.get(ind, [1])"),  # room for every result up front
