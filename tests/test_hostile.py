@@ -512,7 +512,7 @@ def test_hostile_arguments(family, child_outcomes, request):
     mine = [i for i, c in enumerate(CASES) if c.target.family == family]
     report = [f"{CASES[i].id} crashed the interpreter: {crashes[i]}" for i in mine if i in crashes]
     report += [f"{CASES[i].id}: {p}" for i in mine for p in problems.get(i, [])]
-    if request.config.getoption("--leaks"):
+    if request.config.getoption("--leaks", default=False):
         # Again here, where the leak check counts references around the test.
         for i in mine:
             if i not in crashes and not HOSTILE[CASES[i].hostile].slow:

@@ -6,7 +6,7 @@ Builds the sdist; unpacks it in a temporary directory and builds a wheel from
 it alone; checks both archives' contents and the libraries the extension
 needs; installs the wheel into a fresh virtual environment and runs the test
 suite against that installed copy, from a directory holding only the tests
-(and the README and examples they run), with nothing but the environment's
+(and the README, examples and docs they run), with nothing but the environment's
 own bin/ on PATH, so no compiler is reachable. Runs inside tools/devenv
 (make dist-check).
 """
@@ -167,7 +167,7 @@ def main(argv):
         suite = work / "suite"
         suite.mkdir()
         shutil.copytree(REPO / "tests", suite / "tests", ignore=shutil.ignore_patterns("__pycache__"))
-        for extra in ("README.md", "examples"):
+        for extra in ("README.md", "examples", "docs"):
             if (REPO / extra).is_dir():
                 shutil.copytree(REPO / extra, suite / extra, ignore=shutil.ignore_patterns("__pycache__"))
             elif (REPO / extra).exists():
