@@ -30,6 +30,16 @@ PRELUDE = """
         for r in gc.get_referrers(of):
             if type(r) in (list, dict):
                 r.clear()
+
+    def level_emptying_paths_of(kind):
+        # A dict level whose items() empties every list of `kind`: the path being walked.
+        class Level(dict):
+            def items(self):
+                for o in gc.get_objects():
+                    if type(o) is list and o and all(type(x) is kind for x in o):
+                        o.clear()
+                return super().items()
+        return Level
 """
 
 # Each snippet prints "ok" once the call has returned normally.
@@ -74,12 +84,7 @@ CASES = {
         class Key:
             def __init__(self, i):
                 self.i = i
-        class Level(dict):
-            def items(self):
-                for o in gc.get_objects():
-                    if type(o) is list and o and all(type(x) is Key for x in o):
-                        o.clear()
-                return super().items()
+        Level = level_emptying_paths_of(Key)
         out = q.assoc_in(Level(), (Key(i) for i in range(3)), 1)
         level = out
         for i in range(3):
@@ -90,12 +95,7 @@ CASES = {
     "update_in": """
         class Key:
             pass
-        class Level(dict):
-            def items(self):
-                for o in gc.get_objects():
-                    if type(o) is list and o and all(type(x) is Key for x in o):
-                        o.clear()
-                return super().items()
+        Level = level_emptying_paths_of(Key)
         out = q.update_in(Level(), (Key() for _ in range(2)), lambda old: [old], default=7)
         (inner,), = [v.values() for v in out.values()]
         assert inner == [7]

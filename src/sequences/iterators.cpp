@@ -30,7 +30,7 @@ struct RustState {
     std::unique_ptr<Step> fn;
     bool raw;  // the step answers in the raw convention
     explicit RustState(std::unique_ptr<Step> f) noexcept : fn(std::move(f)), raw(fn->answers_raw()) {}
-    PyObject* step_raw() { return raw ? fn->next_raw() : raw_outcome(fn->next()); }
+    PyObject* step_raw() { return raw ? fn->next_raw() : finish(fn->next()); }
     int traverse(const Visitor& visit) const { return fn->traverse(visit); }
     void clear() noexcept { fn->clear(); }
 };

@@ -132,13 +132,6 @@ inline PyObject* already_executing() noexcept {
     return nullptr;
 }
 
-// A pending result in the C API's raw convention.
-inline PyObject* raw_outcome(Result<Ref>&& r) noexcept {
-    if (r) return std::move(r).value().release();
-    std::move(r).error().raise();
-    return nullptr;
-}
-
 // One step under the reentrancy guard: item, NULL without exception at the
 // end, NULL with the error, or PanicException for an internal fault; the
 // guard is released on every way out.
@@ -148,7 +141,7 @@ PyObject* guarded_step(Guarded<S>& g) noexcept {
     PyObject* out;
     try {
         if constexpr (requires { g.s.step_raw(); }) out = g.s.step_raw();
-        else out = raw_outcome(g.s.step());
+        else out = finish(g.s.step());
     } catch (...) {
         out = raise_internal_fault(std::current_exception(), "panic in __next__");
     }

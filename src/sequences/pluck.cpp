@@ -70,7 +70,7 @@ public:
     // or lists read at exact int positions take a direct route.
     bool answers_raw() const noexcept override { return true; }
     PyObject* next_raw() override {
-        if (dflt_ || !many_) return raw_outcome(next());
+        if (dflt_ || !many_) return finish(next());
         PyObject* it = it_.get();
         Ref x = Ref::steal((*Py_TYPE(it)->tp_iternext)(it));
         if (!x) {
@@ -79,7 +79,7 @@ public:
         }
         if (PyObject* t = by_position(x.get())) return t;
         if (PyErr_Occurred()) return nullptr;
-        return raw_outcome(lookup_all(x.get()));
+        return finish(lookup_all(x.get()));
     }
 
     int traverse(const Visitor& visit) const override { return visit(it_, ind_, dflt_); }

@@ -256,7 +256,7 @@ public:
 
     bool answers_raw() const noexcept override { return true; }
     PyObject* next_raw() override {
-        if (n_ == 0 || !list_) return raw_outcome(next());
+        if (n_ == 0 || !list_) return finish(next());
         return next_from_list();
     }
 
