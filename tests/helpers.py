@@ -1,5 +1,40 @@
 """What several test files share."""
 
+import os
+import subprocess
+import sys
+import textwrap
+
+
+class Boom(Exception):
+    """The error user code raises in these tests."""
+
+
+def boom(*args, **kwargs):
+    raise Boom
+
+
+class Source:
+    """A scripted iterator: yields `items` in turn (the list may grow), raises Boom once
+    at each position in `fail_at`, and ends once at each position in `end_at` before going
+    on; `taken` counts the elements handed out. Weakly referenceable."""
+
+    def __init__(self, items=(), fail_at=(), end_at=()):
+        self.items, self.fail_at, self.end_at, self.taken = list(items), set(fail_at), set(end_at), 0
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        for marks, exc in ((self.fail_at, Boom), (self.end_at, StopIteration)):
+            if self.taken in marks:
+                marks.discard(self.taken)
+                raise exc
+        if self.taken >= len(self.items):
+            raise StopIteration
+        self.taken += 1
+        return self.items[self.taken - 1]
+
 
 def drain(it, limit=100):
     """The outcome of each next(it) up to the end: a value, or the type of the exception."""
@@ -27,3 +62,35 @@ class Logged:
     def __eq__(self, other):
         self.log.append(("eq", self.v, getattr(other, "v", other)))
         return self.v == getattr(other, "v", other)
+
+
+def run_python(*code, debug_malloc=False, timeout=120, check=True, **env):
+    """Runs the dedented code in a child interpreter and returns its output; the child
+    must exit with status 0 unless check is false (then the process is returned).
+    debug_malloc poisons freed memory, so a use after free crashes there."""
+    extra = {"PYTHONMALLOC": "debug", "PYTHONFAULTHANDLER": "1"} if debug_malloc else {}
+    proc = subprocess.run([sys.executable, "-c", "\n".join(map(textwrap.dedent, code))], capture_output=True,
+                          text=True, timeout=timeout, env={**os.environ, **extra, **env})
+    if not check:
+        return proc
+    assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout}\n{proc.stderr[-3000:]}"
+    return proc.stdout
+
+
+def parse_signature(sig):
+    """[(name, kind)] from a text signature: kind is "" (positional or keyword), "kw"
+    (keyword-only), "*", "**" or "self"; a default is kept after the name ("key=None")."""
+    params, star = [], False
+    for p in (p.strip() for p in sig.strip("()").split(",")):
+        if not p:
+            continue
+        if p == "$self":
+            params.append(("self", "self"))
+        elif p.startswith("**"):
+            params.append((p[2:], "**"))
+        elif p.startswith("*"):
+            params.append((p[1:], "*"))
+            star = True
+        else:
+            params.append((p, "kw" if star else ""))
+    return params
