@@ -3,7 +3,7 @@
 // scannable integer buffer, and the caller then takes its generic path.
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 #include <optional>
 

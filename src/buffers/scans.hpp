@@ -1,11 +1,10 @@
-// The native scans over a typed buffer: counting, distinctness, top-k and
-// the lazy distinct values of UniqueIntIter. Each is written once for every
-// element kind. Python objects are made only for what a scan returns, on
+// The native scans over a typed buffer: counting, distinctness and top-k.
+// Each is written once for every element kind. Python objects are made only for what a scan returns, on
 // the calling thread; the pool's workers see raw memory and native tables.
 #pragma once
 
 #include "buffers/typed_buffer.hpp"
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 namespace quibra {
 
@@ -23,7 +22,5 @@ Result<Ref> typed_count(const TypedBuffer& buffer);
 bool typed_distinct(const TypedBuffer& buffer);
 // tuple of the k largest values, largest first.
 Result<Ref> typed_topk(const TypedBuffer& buffer, unsigned long long k);
-// A UniqueIntIter owning the buffer; scans nothing yet.
-Result<Ref> make_unique_int_iter(TypedBuffer buffer);
 
 }  // namespace quibra

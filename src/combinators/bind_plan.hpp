@@ -5,7 +5,7 @@
 // the parameters are read once and the same walk runs here without a call.
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 #include <memory>
 #include <vector>

@@ -25,30 +25,27 @@ Py_ssize_t vectorcall_offset() noexcept {
     return static_cast<Py_ssize_t>(offsetof(Native<T>, state) + offsetof(T, vc));
 }
 
-// The type spec of a callable class (collectable, as every state holds the
-// user's callables). Calls with a tuple and a dict go through
-// the interpreter's adapter to the same vectorcall entry (the interpreter
-// itself prefers vectorcall even for f(*args, **kwargs)). No descriptor slot:
-// an instance stored on a class is returned unbound. `tp_new` nullptr makes
-// the class non-instantiable from Python; `doc` nullptr leaves no docstring.
+// The description of a callable class (collectable, as every state holds
+// the user's callables). Calls with a tuple and a dict go through the
+// interpreter's adapter to the same vectorcall entry (the interpreter itself
+// prefers vectorcall even for f(*args, **kwargs)). No descriptor slot: an
+// instance stored on a class is returned unbound. `tp_new` nullptr makes the
+// class non-instantiable from Python; `doc` nullptr leaves no docstring.
 template <class T>
-PyType_Spec* callable_spec(const char* qualified_name, const char* doc = nullptr, void* tp_new = nullptr) {
+ClassSpec<T> callable_spec(const char* qualified_name, const char* doc = nullptr, void* tp_new = nullptr) {
     static_assert(Collectable<T>, "a callable class holds callables: its state needs a traverse");
     static PyMemberDef members[] = {
         {"__vectorcalloffset__", Py_T_PYSSIZET, vectorcall_offset<T>(), Py_READONLY, nullptr},
         {nullptr, 0, 0, 0, nullptr},
     };
-    static PyType_Slot slots[8] = {};
-    int n = lifecycle_slots<T>(slots);
-    slots[n++] = {Py_tp_call, reinterpret_cast<void*>(&PyVectorcall_Call)};
-    slots[n++] = {Py_tp_members, members};
-    if (tp_new) slots[n++] = {Py_tp_new, tp_new};
-    if (doc) slots[n++] = {Py_tp_doc, const_cast<char*>(doc)};
-    slots[n] = {0, nullptr};
-    constexpr auto vectorcall_flag = static_cast<unsigned>(Py_TPFLAGS_HAVE_VECTORCALL);
-    static PyType_Spec spec = {qualified_name, native_size<T>(), 0, type_flags<T>(tp_new != nullptr) | vectorcall_flag,
-                               slots};
-    return &spec;
+    return ClassSpec<T>(qualified_name,
+                        {
+                            {Py_tp_call, reinterpret_cast<void*>(&PyVectorcall_Call)},
+                            {Py_tp_members, members},
+                            {Py_tp_new, tp_new},
+                            {Py_tp_doc, const_cast<char*>(doc)},
+                        },
+                        Py_TPFLAGS_HAVE_VECTORCALL);
 }
 
 // The vectorcall entry of a callable class: runs Body(state, args...) under

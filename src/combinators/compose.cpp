@@ -36,7 +36,8 @@ struct ComposeState {
     int traverse(const Visitor& visit) const { return visit(funcs); }
 };
 
-TypeCell compose_type("Compose", [] { return callable_spec<ComposeState>("quibra._quibra.Compose"); });
+ClassSpec<ComposeState> compose_spec = callable_spec<ComposeState>("quibra._quibra.Compose");
+TypeCell compose_type("Compose", compose_spec);
 
 Result<Ref> compose_call(ComposeState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* funcs = c.funcs.get();

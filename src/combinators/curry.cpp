@@ -140,10 +140,9 @@ struct CurryState {
 
 Result<Ref> curry_new(Args<"func, *args, **kwargs">& a);
 
-TypeCell curry_type("curry", [] {
-    return callable_spec<CurryState>("quibra._quibra.curry", constructor_doc<"curry", curry_new>(),
-                                     reinterpret_cast<void*>(&new_slot<"curry", curry_new>));
-});
+ClassSpec<CurryState> curry_spec = callable_spec<CurryState>(
+    "quibra._quibra.curry", constructor_doc<"curry", curry_new>(), reinterpret_cast<void*>(&new_slot<"curry", curry_new>));
+TypeCell curry_type("curry", curry_spec);
 
 Result<Ref> curry_new(Args<"func, *args, **kwargs">& a) {
     QB_TRY(Ref args, a.rest_tuple());

@@ -23,7 +23,8 @@ struct ComplementState {
     int traverse(const Visitor& visit) const { return visit(func); }
 };
 
-TypeCell complement_type("Complement", [] { return callable_spec<ComplementState>("quibra._quibra.Complement"); });
+ClassSpec<ComplementState> complement_spec = callable_spec<ComplementState>("quibra._quibra.Complement");
+TypeCell complement_type("Complement", complement_spec);
 
 Result<Ref> complement_call(ComplementState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     QB_TRY(Ref r, checked(PyObject_Vectorcall(c.func.get(), args, nargsf, kwnames)));
@@ -47,7 +48,8 @@ struct JuxtState {
     int traverse(const Visitor& visit) const { return visit(funcs); }
 };
 
-TypeCell juxt_type("Juxt", [] { return callable_spec<JuxtState>("quibra._quibra.Juxt"); });
+ClassSpec<JuxtState> juxt_spec = callable_spec<JuxtState>("quibra._quibra.Juxt");
+TypeCell juxt_type("Juxt", juxt_spec);
 
 Result<Ref> juxt_call(JuxtState& j, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* funcs = j.funcs.get();
@@ -80,7 +82,8 @@ struct ExceptsState {
     int traverse(const Visitor& visit) const { return visit(exc, func, handler); }
 };
 
-TypeCell excepts_type("Excepts", [] { return callable_spec<ExceptsState>("quibra._quibra.Excepts"); });
+ClassSpec<ExceptsState> excepts_spec = callable_spec<ExceptsState>("quibra._quibra.Excepts");
+TypeCell excepts_type("Excepts", excepts_spec);
 
 // `exc` as the interpreter's matching reads it, with nested tuples spread
 // into one flat tuple: that matching recurses into tuple members with no

@@ -26,7 +26,8 @@ struct MemoizeState {
     int traverse(const Visitor& visit) const { return visit(key, func, cache, spare); }
 };
 
-TypeCell memoize_type("Memoize", [] { return callable_spec<MemoizeState>("quibra._quibra.Memoize"); });
+ClassSpec<MemoizeState> memoize_spec = callable_spec<MemoizeState>("quibra._quibra.Memoize");
+TypeCell memoize_type("Memoize", memoize_spec);
 
 struct Shape {
     bool unary = false;

@@ -1,20 +1,12 @@
 #include "dicts/conventions.hpp"
 
+#include "utils/once.hpp"
+
 namespace quibra::dicts {
 
 namespace {
 
-// An interned attribute name, made on first use and kept for the process.
-Result<PyObject*> interned(PyObject*& cell, const char* text) {
-    if (!cell) {
-        cell = PyUnicode_InternFromString(text);
-        if (!cell) return Error::fetch();
-    }
-    return cell;
-}
-
-PyObject* keys_name = nullptr;
-PyObject* items_name = nullptr;
+InternedName keys_name("keys"), items_name("items");
 
 Error runtime_error(const char* text) {
     PyErr_SetString(PyExc_RuntimeError, text);
@@ -30,14 +22,14 @@ Result<Ref> make_container(PyObject* factory) {
 
 Result<bool> has_keys(PyObject* o) {
     if (PyDict_CheckExact(o)) return true;
-    QB_TRY(PyObject * name, interned(keys_name, "keys"));
+    QB_TRY(PyObject * name, keys_name.get());
     int rc = PyObject_HasAttrWithError(o, name);
     if (rc < 0) return Error::fetch();
     return rc == 1;
 }
 
 Result<Ref> call_items(PyObject* m) {
-    QB_TRY(PyObject * name, interned(items_name, "items"));
+    QB_TRY(PyObject * name, items_name.get());
     return checked(PyObject_CallMethodNoArgs(m, name));
 }
 

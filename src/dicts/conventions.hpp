@@ -6,7 +6,7 @@
 // `__getitem__` and `__setitem__` cannot be overridden.
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 namespace quibra::dicts {
 

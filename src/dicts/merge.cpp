@@ -1,11 +1,10 @@
 // merge and merge_with: several mappings combined into one.
 #include "dicts/conventions.hpp"
 
-#include "sequences/counting.hpp"
 #include "utils/binding.hpp"
+#include "utils/grouping.hpp"
 #include "utils/registry.hpp"
 
-#include <new>
 #include <vector>
 
 namespace quibra::dicts {
@@ -87,15 +86,13 @@ public:
         std::vector<PyObject*> flat;
         std::vector<std::size_t> start, next;
         auto& entries = groups_.entries();
-        try {
+        QB_CHECK(or_no_memory([&]() -> Status {
             flat.resize(groups_.members().size());
             start.resize(entries.size() + 1);
             for (std::size_t g = 0; g < entries.size(); ++g) start[g + 1] = start[g] + entries[g].value.size;
             next.assign(start.begin(), start.end() - 1);
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-            return Error::fetch();
-        }
+            return success();
+        }));
         for (Member& m : groups_.members()) flat[next[m.group]++] = m.item.get();
         Ref list;
         for (std::size_t g = 0; g < entries.size(); ++g) {

@@ -36,9 +36,7 @@ int walk_step(Ref& cur, PyObject* key, bool no_default) {
         cur = Ref::steal(found);
         return 1;
     }
-    if (no_default || !(PyErr_ExceptionMatches(PyExc_KeyError) || PyErr_ExceptionMatches(PyExc_IndexError) ||
-                        PyErr_ExceptionMatches(PyExc_TypeError)))
-        return -1;
+    if (no_default || !lookup_error_pending()) return -1;
     PyErr_Clear();
     return 0;
 }

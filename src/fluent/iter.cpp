@@ -6,13 +6,15 @@
 #include "option/option.hpp"
 #include "sequences/access.hpp"
 #include "sequences/counting.hpp"
-#include "sequences/iterators.hpp"
-#include "sequences/lazy.hpp"
 #include "sequences/pluck.hpp"
+#include "sequences/slicing.hpp"
+#include "sequences/steps.hpp"
 #include "sequences/unique.hpp"
 #include "sequences/windows.hpp"
+#include "utils/binding.hpp"
 #include "utils/recursion.hpp"
 #include "utils/registry.hpp"
+#include "utils/sources.hpp"
 
 namespace quibra {
 
@@ -171,18 +173,12 @@ PyMethodDef iter_methods[] = {
     QB_METHODS_END,
 };
 
-PyType_Spec* iter_spec() {
-    static PyType_Slot slots[8] = {};
-    int n = lifecycle_slots<IterState>(slots);
-    slots[n++] = {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Iter", iter_new>)};
-    slots[n++] = {Py_tp_iter, reinterpret_cast<void*>(&iter_iter)};
-    slots[n++] = {Py_tp_methods, iter_methods};
-    slots[n++] = {Py_tp_doc, const_cast<char*>(constructor_doc<"Iter", iter_new>())};
-    slots[n] = {0, nullptr};
-    static PyType_Spec spec = {"quibra._quibra.Iter", native_size<IterState>(), 0, type_flags<IterState>(true), slots};
-    return &spec;
-}
-
+ClassSpec<IterState> iter_spec("quibra._quibra.Iter", {
+    {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Iter", iter_new>)},
+    {Py_tp_iter, reinterpret_cast<void*>(&iter_iter)},
+    {Py_tp_methods, iter_methods},
+    {Py_tp_doc, const_cast<char*>(constructor_doc<"Iter", iter_new>())},
+});
 TypeCell iter_type("Iter", iter_spec);
 
 Registrar registrar(nullptr, {&iter_type});

@@ -50,33 +50,16 @@ PyMethodDef result_methods[] = {
 };
 
 // Neither class has a constructor or a docstring: they only carry `of`.
-PyType_Slot option_slots[] = {
-    {Py_tp_methods, option_methods},
-    {0, nullptr},
-};
+ClassSpec<NoState> option_spec("quibra._quibra.Option", {{Py_tp_methods, option_methods}});
+ClassSpec<NoState> result_spec("quibra._quibra.Result", {{Py_tp_methods, result_methods}});
 
-PyType_Slot result_slots[] = {
-    {Py_tp_methods, result_methods},
-    {0, nullptr},
-};
-
-PyType_Spec option_spec = {"quibra._quibra.Option", static_cast<int>(sizeof(PyObject)), 0, kStatelessFlags,
-                           option_slots};
-PyType_Spec result_spec = {"quibra._quibra.Result", static_cast<int>(sizeof(PyObject)), 0, kStatelessFlags,
-                           result_slots};
-
-TypeCell option_cell("Option", [] { return &option_spec; });
-TypeCell result_cell("Result", [] { return &result_spec; });
+TypeCell option_cell("Option", option_spec);
+TypeCell result_cell("Result", result_spec);
 
 // ---- accessors ------------------------------------------------------------------
 
 // Some(item) for a fetched item, an empty option for the end.
 Result<Ref> option_of_item(const Ref& item) { return item ? make_some(item.get()) : make_nothing(); }
-
-// Whether a failed lookup means "no such element" rather than a real fault.
-bool is_missing(const Error& e) {
-    return e.matches(PyExc_KeyError) || e.matches(PyExc_IndexError) || e.matches(PyExc_TypeError);
-}
 
 Result<Ref> first_opt_body(Args<"seq">& a) { return first_opt_of(a.get<"seq">()); }
 Result<Ref> last_opt_body(Args<"seq">& a) { return last_opt_of(a.get<"seq">()); }
@@ -94,7 +77,7 @@ Result<Ref> get_opt_body(Args<"ind, coll">& a) {
         return make_some(value.get());
     }
     Error e = Error::fetch();
-    if (is_missing(e)) return make_nothing();
+    if (e.is_lookup_error()) return make_nothing();
     return e;
 }
 
@@ -105,7 +88,7 @@ Result<Ref> get_in_opt_body(Args<"coll, *keys">& a) {
         PyObject* next = PyObject_GetItem(cur.get(), key);
         if (!next) {
             Error e = Error::fetch();
-            if (is_missing(e)) return make_nothing();
+            if (e.is_lookup_error()) return make_nothing();
             return e;
         }
         cur = Ref::steal(next);
@@ -115,13 +98,8 @@ Result<Ref> get_in_opt_body(Args<"coll, *keys">& a) {
 
 // Some((first, chain((first,), it))); the chain shares the caller's iterator.
 Result<Ref> peek_opt_body(Args<"seq">& a) {
-    QB_TRY(Ref it, get_iter(a.get<"seq">()));
-    QB_TRY(Ref first, next_item(it.get()));
-    if (!first) return make_nothing();
-    QB_TRY(Ref chained, chain_with_first(first.get(), it.get()));
-    QB_TRY(Ref pair, new_tuple(2));
-    PyTuple_SET_ITEM(pair.get(), 0, first.release());
-    PyTuple_SET_ITEM(pair.get(), 1, chained.release());
+    QB_TRY(Ref pair, peek_of(a.get<"seq">()));
+    if (!pair) return make_nothing();
     return make_some(pair.get());
 }
 

@@ -1,7 +1,7 @@
 // Option and result values as other subsystems build and inspect them.
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 namespace quibra {
 

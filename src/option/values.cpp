@@ -20,9 +20,6 @@ struct Payload {
     int traverse(const Visitor& visit) const { return visit(value); }
 };
 
-// NothingType instances carry nothing.
-struct Empty {};
-
 PyObject* payload(PyObject* self) noexcept { return state_of<Payload>(self).value.get(); }
 
 // The payload classes take part in cyclic garbage collection. An Err from
@@ -33,7 +30,6 @@ PyObject* payload(PyObject* self) noexcept { return state_of<Payload>(self).valu
 // No clear slot is needed: the payload is fixed before the object can be
 // reached, so no cycle runs through these objects alone, and the collector
 // breaks every other cycle through its other members.
-constexpr unsigned kPayloadFlags = type_flags<Payload>(true);
 
 // A new instance of a payload class. It enters the collector only when its
 // payload is a container, the only kind of object that can lead back to it:
@@ -50,9 +46,9 @@ Result<Ref> make_payload(PyTypeObject* type, Ref value) {
 
 // An empty option: nothing to zero and nothing to track.
 Result<Ref> make_empty(PyTypeObject* type) {
-    PyObject* o = reinterpret_cast<PyObject*>(PyObject_New(Native<Empty>, type));
+    PyObject* o = reinterpret_cast<PyObject*>(PyObject_New(Native<NoState>, type));
     if (!o) return Error::fetch();
-    new (&state_of<Empty>(o)) Empty();
+    new (&state_of<NoState>(o)) NoState();
     return Ref::steal(o);
 }
 
@@ -195,21 +191,16 @@ PyGetSetDef error_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyType_Slot some_slots[] = {
+ClassSpec<Payload> some_spec("quibra._quibra.Some", {
     {Py_tp_doc, const_cast<char*>(constructor_doc<"Some", value_new>())},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Some", value_new>)},
     {Py_tp_vectorcall, reinterpret_cast<void*>(&construct<"Some", value_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
-    {Py_tp_traverse, reinterpret_cast<void*>(&native_traverse<Payload>)},
     {Py_tp_methods, some_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_true)},
     {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Some">)},
     {Py_tp_richcompare, reinterpret_cast<void*>(&payload_richcompare)},
     {Py_tp_getset, value_getset},
-    {0, nullptr},
-};
-
-PyType_Spec some_spec = {"quibra._quibra.Some", native_size<Payload>(), 0, kPayloadFlags, some_slots};
+});
 
 // ---- NothingType ------------------------------------------------------------------
 
@@ -238,19 +229,15 @@ PyMethodDef nothing_methods[] = {
     QB_METHODS_END,
 };
 
-PyType_Slot nothing_slots[] = {
+ClassSpec<NoState> nothing_spec("quibra._quibra.NothingType", {
     {Py_tp_doc, const_cast<char*>(constructor_doc<"NothingType", nothing_new>())},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"NothingType", nothing_new>)},
     {Py_tp_vectorcall, reinterpret_cast<void*>(&construct<"NothingType", nothing_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Empty>)},
     {Py_tp_methods, nothing_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_false)},
     {Py_tp_repr, reinterpret_cast<void*>(&nothing_repr)},
     {Py_tp_richcompare, reinterpret_cast<void*>(&nothing_richcompare)},
-    {0, nullptr},
-};
-
-PyType_Spec nothing_spec = {"quibra._quibra.NothingType", native_size<Empty>(), 0, type_flags<Empty>(true), nothing_slots};
+});
 
 // ---- Ok ---------------------------------------------------------------------------
 
@@ -283,21 +270,16 @@ PyMethodDef ok_methods[] = {
     QB_METHODS_END,
 };
 
-PyType_Slot ok_slots[] = {
+ClassSpec<Payload> ok_spec("quibra._quibra.Ok", {
     {Py_tp_doc, const_cast<char*>(constructor_doc<"Ok", value_new>())},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Ok", value_new>)},
     {Py_tp_vectorcall, reinterpret_cast<void*>(&construct<"Ok", value_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
-    {Py_tp_traverse, reinterpret_cast<void*>(&native_traverse<Payload>)},
     {Py_tp_methods, ok_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_true)},
     {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Ok">)},
     {Py_tp_richcompare, reinterpret_cast<void*>(&payload_richcompare)},
     {Py_tp_getset, value_getset},
-    {0, nullptr},
-};
-
-PyType_Spec ok_spec = {"quibra._quibra.Ok", native_size<Payload>(), 0, kPayloadFlags, ok_slots};
+});
 
 // ---- Err --------------------------------------------------------------------------
 
@@ -331,21 +313,16 @@ PyMethodDef err_methods[] = {
     QB_METHODS_END,
 };
 
-PyType_Slot err_slots[] = {
+ClassSpec<Payload> err_spec("quibra._quibra.Err", {
     {Py_tp_doc, const_cast<char*>(constructor_doc<"Err", error_new>())},
     {Py_tp_new, reinterpret_cast<void*>(&new_slot<"Err", error_new>)},
     {Py_tp_vectorcall, reinterpret_cast<void*>(&construct<"Err", error_new>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(&native_dealloc<Payload>)},
-    {Py_tp_traverse, reinterpret_cast<void*>(&native_traverse<Payload>)},
     {Py_tp_methods, err_methods},
     {Py_nb_bool, reinterpret_cast<void*>(&always_false)},
     {Py_tp_repr, reinterpret_cast<void*>(&payload_repr<"Err">)},
     {Py_tp_richcompare, reinterpret_cast<void*>(&payload_richcompare)},
     {Py_tp_getset, error_getset},
-    {0, nullptr},
-};
-
-PyType_Spec err_spec = {"quibra._quibra.Err", native_size<Payload>(), 0, kPayloadFlags, err_slots};
+});
 
 // A class attribute cannot come from a type spec: `case Some(v):` needs
 // __match_args__ set on the class right after it is made.
@@ -354,10 +331,10 @@ Status set_match_args(PyTypeObject* type, const char* field) {
     return checked_status(PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), "__match_args__", args.get()));
 }
 
-TypeCell some_cell("Some", [] { return &some_spec; }, [](PyTypeObject* t) { return set_match_args(t, "value"); });
-TypeCell nothing_cell("NothingType", [] { return &nothing_spec; });
-TypeCell ok_cell("Ok", [] { return &ok_spec; }, [](PyTypeObject* t) { return set_match_args(t, "value"); });
-TypeCell err_cell("Err", [] { return &err_spec; }, [](PyTypeObject* t) { return set_match_args(t, "error"); });
+TypeCell some_cell("Some", some_spec, [](PyTypeObject* t) { return set_match_args(t, "value"); });
+TypeCell nothing_cell("NothingType", nothing_spec);
+TypeCell ok_cell("Ok", ok_spec, [](PyTypeObject* t) { return set_match_args(t, "value"); });
+TypeCell err_cell("Err", err_spec, [](PyTypeObject* t) { return set_match_args(t, "error"); });
 
 Result<Ref> make_module_nothing(PyObject*) { return make_nothing(); }
 

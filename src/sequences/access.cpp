@@ -2,12 +2,11 @@
 // Each consumes only as much of its argument as it needs.
 #include "sequences/access.hpp"
 
+#include "sequences/slicing.hpp"
 #include "utils/binding.hpp"
 #include "utils/once.hpp"
 #include "utils/registry.hpp"
 
-#include <climits>
-#include <cstdint>
 #include <vector>
 
 namespace quibra {
@@ -64,8 +63,7 @@ Result<Ref> lookup(PyObject* coll, PyObject* i, PyObject* dflt) {
     PyObject* r = PyObject_GetItem(coll, i);
     if (r) return Ref::steal(r);
     Error e = Error::fetch();
-    if (dflt && (e.matches(PyExc_KeyError) || e.matches(PyExc_IndexError) || e.matches(PyExc_TypeError)))
-        return Ref::borrow(dflt);
+    if (dflt && e.is_lookup_error()) return Ref::borrow(dflt);
     return e;
 }
 
@@ -90,17 +88,9 @@ Result<Ref> get_body(Args<"ind, coll, *rest">& a) {
 }
 
 Result<Ref> peek_body(Args<"seq">& a) {
-    QB_TRY(Ref it, get_iter(a.get<"seq">()));
-    Ref first = Ref::steal(PyIter_Next(it.get()));
-    if (!first) {
-        if (PyErr_Occurred()) return Error::fetch();
-        return Error::stop_iteration();
-    }
-    QB_TRY(Ref chained, chain_with_first(first.get(), it.get()));
-    QB_TRY(Ref out, new_tuple(2));
-    PyTuple_SET_ITEM(out.get(), 0, first.release());
-    PyTuple_SET_ITEM(out.get(), 1, chained.release());
-    return out;
+    QB_TRY(Ref pair, peek_of(a.get<"seq">()));
+    if (!pair) return Error::stop_iteration();
+    return pair;
 }
 
 Result<Ref> count_body(Args<"seq">& a) {
@@ -123,76 +113,29 @@ Registrar registrar(functions);
 
 }  // namespace
 
-Result<Ref> tail_of(unsigned long long n, PyObject* seq) {
-    long long m = n > static_cast<unsigned long long>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(n);
-    // seq[-m:] of an exact list or tuple, without the slice object (an
-    // exact tuple gives itself back for m = 0, as its slicing does).
-    if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) {
-        Py_ssize_t len = Py_SIZE(seq);
-        Py_ssize_t start = m == 0 || m >= len ? 0 : len - static_cast<Py_ssize_t>(m);
-        return checked(PyList_CheckExact(seq) ? PyList_GetSlice(seq, start, len) : PyTuple_GetSlice(seq, start, len));
-    }
-    QB_TRY(Ref start, checked(PyLong_FromLongLong(-m)));
-    QB_TRY(Ref slice, checked(PySlice_New(start.get(), Py_None, nullptr)));
-    PyObject* r = PyObject_GetItem(seq, slice.get());
-    if (r) return Ref::steal(r);
-    Error e = Error::fetch();
-    if (!e.matches(PyExc_TypeError) && !e.matches(PyExc_KeyError)) return e;
-    // Not sliceable: keep the last n elements while iterating.
+Result<Ref> peek_of(PyObject* seq) {
     QB_TRY(Ref it, get_iter(seq));
-    return last_n_of_iterator(it.get(), static_cast<unsigned long long>(m));
-}
-
-Result<Ref> last_n_of_iterator(PyObject* it, unsigned long long n) {
-    // n == 0 keeps everything, as seq[-0:] == seq[0:] does on the slicing path.
-    std::vector<Ref> ring;
-    std::size_t cap = n == 0 || n > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(n);
-    std::size_t next = 0;
-    for (;;) {
-        QB_TRY(Ref item, next_item(it));
-        if (!item) break;
-        if (ring.size() < cap) {
-            ring.push_back(std::move(item));
-            continue;
-        }
-        ring[next].reset();  // the oldest goes before the newest arrives
-        ring[next] = std::move(item);
-        next = (next + 1) % cap;
-    }
-    std::size_t size = ring.size();
-    QB_TRY(Ref out, new_tuple(static_cast<Py_ssize_t>(size)));
-    std::size_t start = size < cap ? 0 : next;
-    for (std::size_t i = 0; i < size; ++i)
-        PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), ring[(start + i) % size].release());
-    return out;
-}
-
-Result<Ref> chain_with_first(PyObject* first, PyObject* it) {
+    QB_TRY(Ref first, next_item(it.get()));
+    if (!first) return Ref();
     QB_TRY(Ref chain, import_attr("itertools", "chain"));
     QB_TRY(Ref head, new_tuple(1));
-    PyTuple_SET_ITEM(head.get(), 0, Py_NewRef(first));
-    return call(chain.get(), head.get(), it);
+    PyTuple_SET_ITEM(head.get(), 0, Py_NewRef(first.get()));
+    QB_TRY(Ref chained, call(chain.get(), head.get(), it.get()));
+    QB_TRY(Ref pair, new_tuple(2));
+    PyTuple_SET_ITEM(pair.get(), 0, first.release());
+    PyTuple_SET_ITEM(pair.get(), 1, chained.release());
+    return pair;
 }
 
 namespace {
 
 InternedName len_name("__len__");
 
-// Elements left in an iterator, each fetched through the iterator's own slot
-// (read again per step: a class may replace __next__ while it runs) and
-// dropped at once. A StopIteration left set by a Python-level __next__ is
-// the end, as for PyIter_NextItem.
+// Elements left in an iterator, each fetched and dropped at once.
 Result<unsigned long long> count_remaining(PyObject* it) {
     unsigned long long n = 0;
-    for (;;) {
-        Ref item = Ref::steal((*Py_TYPE(it)->tp_iternext)(it));
-        if (!item) break;
-        ++n;
-    }
-    if (PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return Error::fetch();
-        PyErr_Clear();
-    }
+    while (Ref item = Ref::steal(iter_next(it))) ++n;
+    if (PyErr_Occurred()) return Error::fetch();
     return n;
 }
 

@@ -4,13 +4,13 @@
 #include "sequences/counting.hpp"
 
 #include "buffers/offers.hpp"
-#include "sequences/iterators.hpp"
 #include "sequences/keys.hpp"
-#include "utils/hashing.hpp"
+#include "utils/binding.hpp"
+#include "utils/grouping.hpp"
 #include "utils/registry.hpp"
+#include "utils/sources.hpp"
 
 #include <cstdint>
-#include <new>
 #include <vector>
 
 namespace quibra {
@@ -72,12 +72,7 @@ using GroupTable = Grouping<GroupSize>;
 Result<Ref> groups_to_dict(GroupTable& groups) {
     std::vector<GroupTable::Table::Entry>& entries = groups.entries();
     std::vector<Ref> lists;
-    try {
-        lists.reserve(entries.size());
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return Error::fetch();
-    }
+    QB_CHECK(reserve(lists, entries.size()));
     for (GroupTable::Table::Entry& e : entries) {
         QB_TRY(Ref list, new_list(static_cast<Py_ssize_t>(e.value.size)));
         PyObject_GC_UnTrack(list.get());
@@ -205,7 +200,7 @@ Result<Ref> frequencies_of(PyObject* seq) {
 Result<Ref> groupby_of(PyObject* key, PyObject* seq) {
     QB_TRY(bool int_hash, int_hash_inline_ok());
     GroupTable groups(int_hash);
-    if (!groups.reserve(known_length(seq))) return Error::fetch();
+    QB_CHECK(groups.reserve(known_length(seq)));
     KeyRule rule(key, KeyRule::When::Once);
     QB_CHECK(for_each_element(seq, [&](Ref x) {
         Ref k = Ref::steal(rule.apply_raw(x.get()));

@@ -3,9 +3,8 @@
 // indices gives a tuple of x[i], anything else gives x[key].
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
-#include <new>
 #include <vector>
 
 namespace quibra {
@@ -61,12 +60,7 @@ template <class Lookup>
 Result<Ref> tuple_of_lookups(PyObject* indices, std::vector<Ref>& buf, Lookup&& lookup) {
     Py_ssize_t n = PyList_GET_SIZE(indices);
     buf.clear();
-    try {
-        buf.reserve(static_cast<std::size_t>(n));
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return Error::fetch();
-    }
+    QB_CHECK(reserve(buf, static_cast<std::size_t>(n)));
     for (Py_ssize_t i = 0; i < n && i < PyList_GET_SIZE(indices); ++i) {
         Ref index = Ref::borrow(PyList_GET_ITEM(indices, i));
         Result<Ref> r = lookup(index.get());

@@ -1,12 +1,13 @@
 // merge_sorted, join, diff: several inputs read in step, one output per
-// RustIter step. What each call checks up front and what waits for the
+// step of a RustIter. What each call checks up front and what waits for the
 // first step is part of each function's contract.
-#include "sequences/counting.hpp"
-#include "sequences/iterators.hpp"
 #include "sequences/keys.hpp"
-#include "utils/hashing.hpp"
+#include "utils/binding.hpp"
+#include "utils/grouping.hpp"
+#include "utils/iterators.hpp"
 #include "utils/once.hpp"
 #include "utils/registry.hpp"
+#include "utils/sources.hpp"
 
 #include <memory>
 #include <optional>
@@ -19,39 +20,19 @@ namespace {
 // A new 2-tuple (a, b).
 Result<Ref> pair(PyObject* a, PyObject* b) { return checked(PyTuple_Pack(2, a, b)); }
 
-// The next item of an iterator: an empty Ref at the end.
-Result<Ref> next_of(PyObject* it) {
-    PyObject* x = PyIter_Next(it);
-    if (x) return Ref::steal(x);
-    if (PyErr_Occurred()) return Error::fetch_ffi();
-    return Ref();
-}
-
 // ---- merge_sorted -----------------------------------------------------------------------
 
 // Looked up once per process: heapq.merge already does the merging, and a
 // fresh import on every call would only repeat the module-cache lookup.
 CachedAttr heapq_merge("heapq", "merge");
 
-class MergeStep final : public Step {
-public:
-    explicit MergeStep(Ref it) noexcept : it_(std::move(it)), iternext_(Py_TYPE(it_.get())->tp_iternext) {}
+// Nothing but the merge iterator's own next item: this state is all that
+// stands between heapq.merge and the consumer.
+struct MergeState {
+    Ref it;
 
-    // What PyIter_Next does, through the slot read once: this step is all
-    // that stands between heapq.merge and the consumer.
-    Result<Ref> next() override {
-        PyObject* x = iternext_(it_.get());
-        if (x) return Ref::steal(x);
-        if (!PyErr_Occurred()) return Ref();
-        if (!PyErr_ExceptionMatches(PyExc_StopIteration)) return Error::fetch_ffi();
-        PyErr_Clear();
-        return Ref();
-    }
-    int traverse(const Visitor& visit) const override { return visit(it_); }
-
-private:
-    Ref it_;
-    iternextfunc iternext_;
+    PyObject* step_raw() noexcept { return iter_next(it.get()); }
+    int traverse(const Visitor& visit) const { return visit(it); }
 };
 
 Result<Ref> merge_sorted_body(Args<"*seqs, key=None">& a) {
@@ -64,7 +45,7 @@ Result<Ref> merge_sorted_body(Args<"*seqs, key=None">& a) {
     }
     QB_TRY(Ref merged, checked(PyObject_Call(merge, seqs.get(), kwargs.get())));
     QB_TRY(Ref it, get_iter(merged.get()));
-    return make_rust_iter(std::make_unique<MergeStep>(std::move(it)));
+    return make_rust_iter<MergeState>(std::move(it));
 }
 
 // ---- join -------------------------------------------------------------------------------
@@ -81,15 +62,15 @@ Result<Ref> merge_sorted_body(Args<"*seqs, key=None">& a) {
 // would take several, with no user code behind any of them, so nothing
 // observable changes. The first other key moves everything into the dict
 // and the set, and from there the work is done on them as described.
-class JoinStep final : public Step {
+class JoinState {
 public:
     struct Inputs {
         Ref leftkey, leftseq, rightkey, right_it, left_default, right_default;
     };
 
-    JoinStep(Inputs in, bool int_hash) noexcept : in_(std::move(in)), index_(int_hash) {}
+    JoinState(Inputs in, bool int_hash) noexcept : in_(std::move(in)), index_(int_hash) {}
 
-    Result<Ref> next() override {
+    Result<Ref> step() {
         if (!index_done_) QB_CHECK(build_index());
         for (;;) {
             if (at_ != end_) return pair_up();
@@ -97,7 +78,7 @@ public:
                 if (!next_unmatched()) return Ref();
                 continue;
             }
-            QB_TRY(Ref r, next_of(in_.right_it.get()));
+            QB_TRY(Ref r, next_item(in_.right_it.get()));
             if (!r) {
                 QB_CHECK(finish_right());
                 continue;
@@ -112,13 +93,13 @@ public:
         }
     }
 
-    int traverse(const Visitor& visit) const override {
+    int traverse(const Visitor& visit) const {
         return visit(in_.leftkey, in_.leftseq, in_.rightkey, in_.right_it, in_.left_default, in_.right_default,
                      left_it_, index_, grouped_, dict_, seen_, unmatched_lists_, copied_, other_);
     }
     // A left or right element may hold the iterator itself: drop them all
     // and end.
-    void clear() noexcept override {
+    void clear() noexcept {
         index_ = JoinTable(false);
         std::vector<Ref>().swap(grouped_);
         std::vector<Ref>().swap(unmatched_lists_);
@@ -145,7 +126,7 @@ private:
     Status build_index() {
         if (!left_it_) {
             QB_TRY(left_it_, get_iter(in_.leftseq.get()));
-            if (!index_.reserve(known_length(in_.leftseq.get()))) return Error::fetch();
+            QB_CHECK(index_.reserve(known_length(in_.leftseq.get())));
         }
         for (;;) {
             QB_TRY(Ref l, next_item(left_it_.get()));
@@ -178,12 +159,10 @@ private:
     // Moves the filed elements into grouped_, group after group.
     Status lay_out_groups() {
         std::vector<Member>& members = index_.members();
-        try {
+        QB_CHECK(or_no_memory([&]() -> Status {
             grouped_.resize(members.size());
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-            return Error::fetch();
-        }
+            return success();
+        }));
         std::size_t start = 0;
         for (JoinTable::Table::Entry& e : index_.entries()) {
             e.value.start = start;
@@ -295,12 +274,7 @@ private:
     Status pair_with_list(PyObject* list) {
         std::vector<Ref>().swap(copied_);
         Py_ssize_t n = PyList_GET_SIZE(list);
-        try {
-            copied_.reserve(static_cast<std::size_t>(n));
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-            return Error::fetch();
-        }
+        QB_CHECK(reserve(copied_, static_cast<std::size_t>(n)));
         for (Py_ssize_t i = 0; i < n; ++i) copied_.push_back(Ref::borrow(PyList_GET_ITEM(list, i)));
         at_ = copied_.data();
         end_ = at_ + copied_.size();
@@ -341,7 +315,7 @@ private:
 
 Result<Ref> join_body(
     Args<"leftkey, leftseq, rightkey, rightseq, left_default=None, right_default=None">& a) {
-    JoinStep::Inputs in;
+    JoinState::Inputs in;
     QB_TRY(in.right_it, get_iter(a.get<"rightseq">()));
     QB_TRY(bool int_hash, int_hash_inline_ok());
     in.leftkey = Ref::borrow(a.get<"leftkey">());
@@ -349,7 +323,7 @@ Result<Ref> join_body(
     in.rightkey = Ref::borrow(a.get<"rightkey">());
     in.left_default = Ref::borrow(a.get<"left_default">());
     in.right_default = Ref::borrow(a.get<"right_default">());
-    return make_rust_iter(std::make_unique<JoinStep>(std::move(in), int_hash));
+    return make_rust_iter<JoinState>(std::move(in), int_hash);
 }
 
 // ---- diff -------------------------------------------------------------------------------
@@ -358,16 +332,16 @@ Result<Ref> join_body(
 // their keys) are not all equal. Without a fill value the shortest input
 // ends the output, with one the longest does (an ended input gives the fill
 // value from then on). The per-element helpers use the C API's convention
-// (-1 with the exception set); next() turns that into a Result.
-class DiffStep final : public Step {
+// (-1 with the exception set); step() turns that into a Result.
+class DiffState {
 public:
     // `values` and `keys` hold one slot per source (keys only with a key).
-    DiffStep(std::vector<std::optional<RawSource>> sources, Ref fill, Ref key, std::vector<Ref> values,
+    DiffState(std::vector<std::optional<RawSource>> sources, Ref fill, Ref key, std::vector<Ref> values,
              std::vector<Ref> keys) noexcept
         : sources_(std::move(sources)), fill_(std::move(fill)), key_(std::move(key)), values_(std::move(values)),
           keys_(std::move(keys)) {}
 
-    Result<Ref> next() override {
+    Result<Ref> step() {
         for (;;) {
             int got = collect();
             if (got <= 0) return stop(got);
@@ -377,7 +351,7 @@ public:
         }
     }
 
-    int traverse(const Visitor& visit) const override { return visit(sources_, fill_, key_, values_, keys_); }
+    int traverse(const Visitor& visit) const { return visit(sources_, fill_, key_, values_, keys_); }
 
 private:
     // One value per source into values_: 1, or 0 at the end of the output.
@@ -498,8 +472,8 @@ Result<Ref> diff_body(Args<"*seqs, **kwargs">& a) {
         sources.emplace_back(std::move(source));
     }
     std::vector<Ref> values(inputs.size()), keys(key ? inputs.size() : 0);
-    return make_rust_iter(
-        std::make_unique<DiffStep>(std::move(sources), std::move(fill), std::move(key), std::move(values), std::move(keys)));
+    return make_rust_iter<DiffState>(std::move(sources), std::move(fill), std::move(key), std::move(values),
+                                     std::move(keys));
 }
 
 PyMethodDef functions[] = {

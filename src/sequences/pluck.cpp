@@ -2,9 +2,11 @@
 // indices, with an optional default for failed lookups.
 #include "sequences/pluck.hpp"
 
-#include "sequences/iterators.hpp"
 #include "sequences/keys.hpp"
+#include "utils/binding.hpp"
+#include "utils/iterators.hpp"
 #include "utils/registry.hpp"
+#include "utils/sources.hpp"
 
 #include <vector>
 
@@ -33,56 +35,35 @@ struct PluckState {
     int traverse(const Visitor& visit) const { return visit(ind, source); }
 };
 
-TypeCell pluck_iter_type("PluckIter", [] {
-    return iterator_spec<PluckState>(
+ClassSpec<Guarded<PluckState>> pluck_iter_spec = iterator_spec<PluckState>(
         "quibra._quibra.PluckIter",
         "Item lookup per element: one fetch and one seq[ind] per step, with\n"
         "exact lists read by position. Lookup errors pass through.",
         "__length_hint__($self)\n--\n\n"
         "One output per remaining source element (PEP 424): exact for list\n"
         "sources, the source's own hint otherwise.");
-});
-
-// Failures a default stands in for.
-bool is_lookup_error() noexcept {
-    return PyErr_ExceptionMatches(PyExc_IndexError) || PyErr_ExceptionMatches(PyExc_KeyError) ||
-           PyErr_ExceptionMatches(PyExc_TypeError);
-}
+TypeCell pluck_iter_type("PluckIter", pluck_iter_spec);
 
 // The defaulted and list-of-indices forms.
-class PluckStep final : public Step {
+class GeneralPluckState {
 public:
-    PluckStep(Ref it, Ref ind, Ref dflt) noexcept
+    GeneralPluckState(Ref it, Ref ind, Ref dflt) noexcept
         : it_(std::move(it)), ind_(std::move(ind)), dflt_(std::move(dflt)), many_(PyList_Check(ind_.get())) {}
-
-    Result<Ref> next() override {
-        PyObject* x = PyIter_Next(it_.get());
-        if (!x) {
-            if (PyErr_Occurred()) return Error::fetch_ffi();
-            return Ref();
-        }
-        Ref element = Ref::steal(x);
-        if (!many_) return lookup(x, ind_.get());
-        return lookup_all(x);
-    }
 
     // A list of indices without a default: elements that are exact tuples
     // or lists read at exact int positions take a direct route.
-    bool answers_raw() const noexcept override { return true; }
-    PyObject* next_raw() override {
-        if (dflt_ || !many_) return finish(next());
-        PyObject* it = it_.get();
-        Ref x = Ref::steal((*Py_TYPE(it)->tp_iternext)(it));
-        if (!x) {
-            if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_StopIteration)) PyErr_Clear();
-            return nullptr;
+    PyObject* step_raw() {
+        Ref x = Ref::steal(iter_next(it_.get()));
+        if (!x) return nullptr;
+        if (!many_) return finish(lookup(x.get(), ind_.get()));
+        if (!dflt_) {
+            if (PyObject* t = by_position(x.get())) return t;
+            if (PyErr_Occurred()) return nullptr;
         }
-        if (PyObject* t = by_position(x.get())) return t;
-        if (PyErr_Occurred()) return nullptr;
         return finish(lookup_all(x.get()));
     }
 
-    int traverse(const Visitor& visit) const override { return visit(it_, ind_, dflt_); }
+    int traverse(const Visitor& visit) const { return visit(it_, ind_, dflt_); }
 
 private:
     // The tuple of x[i] when x is an exact tuple or list and every index a
@@ -116,7 +97,7 @@ private:
     Result<Ref> lookup(PyObject* x, PyObject* i) {
         PyObject* r = PyObject_GetItem(x, i);
         if (r) return Ref::steal(r);
-        if (dflt_ && PyErr_Occurred() && is_lookup_error()) {
+        if (dflt_ && lookup_error_pending()) {
             PyErr_Clear();
             return dflt_;
         }
@@ -152,7 +133,7 @@ Registrar registrar(functions, {&pluck_iter_type});
 Result<Ref> build_pluck(PyObject* ind, PyObject* seqs, PyObject* dflt) {
     if (dflt || PyList_Check(ind)) {
         QB_TRY(Ref it, get_iter(seqs));
-        return make_rust_iter(std::make_unique<PluckStep>(std::move(it), Ref::borrow(ind), Ref::borrow(dflt)));
+        return make_rust_iter<GeneralPluckState>(std::move(it), Ref::borrow(ind), Ref::borrow(dflt));
     }
     QB_TRY(RawSource source, RawSource::open(seqs));
     return make_iterator<PluckState>(pluck_iter_type, Ref::borrow(ind), std::move(source));

@@ -1,7 +1,7 @@
 // pluck: item `ind` of every element, lazily; shared with Iter.pluck.
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 namespace quibra {
 

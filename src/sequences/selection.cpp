@@ -3,11 +3,12 @@
 // ordering are exactly Python's (typed integer buffers go to the native
 // scans first).
 #include "buffers/offers.hpp"
-#include "sequences/iterators.hpp"
 #include "sequences/keys.hpp"
 #include "sequences/topk_select.hpp"
+#include "utils/binding.hpp"
 #include "utils/hashing.hpp"
 #include "utils/registry.hpp"
+#include "utils/sources.hpp"
 
 #include <algorithm>
 

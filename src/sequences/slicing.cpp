@@ -1,14 +1,15 @@
 // Lazy functions that hand the work to the interpreter's own iterators, so
 // the result is exactly the islice / chain object those produce: take, drop,
 // take_nth, cons, concat, concatv, mapcat. Also tail, the eager counterpart
-// of drop that slices when it can.
-#include "sequences/access.hpp"
-#include "sequences/lazy.hpp"
+// of drop that slices when it can (last is tail_of(1, seq)[0]).
+#include "sequences/slicing.hpp"
 
 #include "utils/binding.hpp"
 #include "utils/once.hpp"
 #include "utils/registry.hpp"
 
+#include <climits>
+#include <cstdint>
 #include <vector>
 
 namespace quibra {
@@ -59,6 +60,31 @@ Result<Ref> concatv_body(Args<"*seqs">& a) {
 }
 Result<Ref> mapcat_body(Args<"func, seqs">& a) { return flat_map_iter(a.get<"func">(), a.get<"seqs">()); }
 
+// The last n elements of an iterator (all of them for n == 0), as a tuple.
+Result<Ref> last_n_of_iterator(PyObject* it, unsigned long long n) {
+    // n == 0 keeps everything, as seq[-0:] == seq[0:] does on the slicing path.
+    std::vector<Ref> ring;
+    std::size_t cap = n == 0 || n > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(n);
+    std::size_t next = 0;
+    for (;;) {
+        QB_TRY(Ref item, next_item(it));
+        if (!item) break;
+        if (ring.size() < cap) {
+            ring.push_back(std::move(item));
+            continue;
+        }
+        ring[next].reset();  // the oldest goes before the newest arrives
+        ring[next] = std::move(item);
+        next = (next + 1) % cap;
+    }
+    std::size_t size = ring.size();
+    QB_TRY(Ref out, new_tuple(static_cast<Py_ssize_t>(size)));
+    std::size_t start = size < cap ? 0 : next;
+    for (std::size_t i = 0; i < size; ++i)
+        PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), ring[(start + i) % size].release());
+    return out;
+}
+
 // seq[-n:] when seq slices; otherwise the last n elements of iter(seq) as a
 // tuple. n = 0 keeps everything on both paths, as seq[-0:] == seq[0:] does.
 Result<Ref> tail_body(Args<"n, seq">& a) {
@@ -97,6 +123,26 @@ Result<Ref> flat_map_iter(PyObject* f, PyObject* seq) {
     QB_TRY(PyObject * fi, from_iterable());
     QB_TRY(Ref mapped, call(map, f, seq));
     return call(fi, mapped.get());
+}
+
+Result<Ref> tail_of(unsigned long long n, PyObject* seq) {
+    long long m = n > static_cast<unsigned long long>(LLONG_MAX) ? LLONG_MAX : static_cast<long long>(n);
+    // seq[-m:] of an exact list or tuple, without the slice object (an
+    // exact tuple gives itself back for m = 0, as its slicing does).
+    if (PyList_CheckExact(seq) || PyTuple_CheckExact(seq)) {
+        Py_ssize_t len = Py_SIZE(seq);
+        Py_ssize_t start = m == 0 || m >= len ? 0 : len - static_cast<Py_ssize_t>(m);
+        return checked(PyList_CheckExact(seq) ? PyList_GetSlice(seq, start, len) : PyTuple_GetSlice(seq, start, len));
+    }
+    QB_TRY(Ref start, checked(PyLong_FromLongLong(-m)));
+    QB_TRY(Ref slice, checked(PySlice_New(start.get(), Py_None, nullptr)));
+    PyObject* r = PyObject_GetItem(seq, slice.get());
+    if (r) return Ref::steal(r);
+    Error e = Error::fetch();
+    if (!e.matches(PyExc_TypeError) && !e.matches(PyExc_KeyError)) return e;
+    // Not sliceable: keep the last n elements while iterating.
+    QB_TRY(Ref it, get_iter(seq));
+    return last_n_of_iterator(it.get(), static_cast<unsigned long long>(m));
 }
 
 }  // namespace quibra

@@ -1,12 +1,12 @@
-// Lazy functions carried by native step functions inside a RustIter:
-// interleave, iterate, accumulate, remove. Each step owns its sources and
-// callables; none keeps an end flag, so what happens after the end is
-// whatever its sources do.
-#include "sequences/iterators.hpp"
-#include "sequences/lazy.hpp"
+// Lazy functions hosted by a RustIter: interleave, iterate, accumulate,
+// remove. Each state owns its sources and callables; none keeps an end flag,
+// so what happens after the end is whatever its sources do.
+#include "sequences/steps.hpp"
 
 #include "utils/binding.hpp"
+#include "utils/iterators.hpp"
 #include "utils/registry.hpp"
+#include "utils/sources.hpp"
 
 #include <memory>
 #include <optional>
@@ -20,12 +20,12 @@ namespace {
 // and leaves a hole that is skipped; the holes are squeezed out when the
 // round wraps, so the others keep their order and ending many sources costs
 // linear time, not a shift of the whole array per source.
-class InterleaveStep final : public Step {
+class InterleaveState {
 public:
-    explicit InterleaveStep(std::vector<std::optional<RawSource>> sources) noexcept
+    explicit InterleaveState(std::vector<std::optional<RawSource>> sources) noexcept
         : sources_(std::move(sources)), live_(sources_.size()) {}
 
-    Result<Ref> next() override {
+    Result<Ref> step() {
         while (live_ > 0) {
             if (pos_ >= sources_.size()) {
                 std::erase_if(sources_, [](const std::optional<RawSource>& s) { return !s; });
@@ -47,7 +47,7 @@ public:
         return Ref();
     }
 
-    int traverse(const Visitor& visit) const override { return visit(sources_); }
+    int traverse(const Visitor& visit) const { return visit(sources_); }
 
 private:
     std::vector<std::optional<RawSource>> sources_;  // empty: exhausted and released
@@ -57,11 +57,11 @@ private:
 
 // x, func(x), func(func(x)), ... The current value is taken out while func
 // runs, so a failure leaves the state empty and every later call ends.
-class IterateStep final : public Step {
+class IterateState {
 public:
-    IterateStep(Ref func, Ref x) noexcept : func_(std::move(func)), value_(std::move(x)) {}
+    IterateState(Ref func, Ref x) noexcept : func_(std::move(func)), value_(std::move(x)) {}
 
-    Result<Ref> next() override {
+    Result<Ref> step() {
         Ref value = std::move(value_);
         if (!value) return Ref();
         if (first_) {
@@ -74,9 +74,9 @@ public:
         return r;
     }
 
-    int traverse(const Visitor& visit) const override { return visit(func_, value_); }
+    int traverse(const Visitor& visit) const { return visit(func_, value_); }
     // The value may be the iterator itself.
-    void clear() noexcept override { value_.reset(); }
+    void clear() noexcept { value_.reset(); }
 
 private:
     Ref func_;
@@ -87,12 +87,12 @@ private:
 // Running results: the initial value first (when given), then
 // binop(total, x) for each element; without an initial value the first
 // element starts the total. A failing binop leaves the total unchanged.
-class AccumulateStep final : public Step {
+class AccumulateState {
 public:
-    AccumulateStep(RawSource src, Ref binop, Ref initial) noexcept
+    AccumulateState(RawSource src, Ref binop, Ref initial) noexcept
         : src_(std::move(src)), binop_(std::move(binop)), initial_(std::move(initial)) {}
 
-    Result<Ref> next() override {
+    Result<Ref> step() {
         if (initial_ && !delivered_) {
             delivered_ = true;
             total_ = initial_;
@@ -109,9 +109,9 @@ public:
         return r;
     }
 
-    int traverse(const Visitor& visit) const override { return visit(src_, binop_, initial_, total_); }
+    int traverse(const Visitor& visit) const { return visit(src_, binop_, initial_, total_); }
     // The running total may be the iterator itself.
-    void clear() noexcept override { total_.reset(); }
+    void clear() noexcept { total_.reset(); }
 
 private:
     RawSource src_;
@@ -122,11 +122,11 @@ private:
 };
 
 // The elements for which predicate(x) is false.
-class RemoveStep final : public Step {
+class RemoveState {
 public:
-    RemoveStep(RawSource src, Ref predicate) noexcept : src_(std::move(src)), predicate_(std::move(predicate)) {}
+    RemoveState(RawSource src, Ref predicate) noexcept : src_(std::move(src)), predicate_(std::move(predicate)) {}
 
-    Result<Ref> next() override {
+    Result<Ref> step() {
         for (;;) {
             QB_TRY(Ref x, src_.next());
             if (!x) return x;
@@ -138,7 +138,7 @@ public:
         }
     }
 
-    int traverse(const Visitor& visit) const override { return visit(src_, predicate_); }
+    int traverse(const Visitor& visit) const { return visit(src_, predicate_); }
 
 private:
     // The bool singletons answer without a call. Raw convention (-1 with the
@@ -164,11 +164,11 @@ Result<Ref> interleave_body(Args<"seqs">& a) {
         QB_TRY(RawSource src, RawSource::open(s.get()));
         sources.emplace_back(std::move(src));
     }
-    return make_rust_iter(std::make_unique<InterleaveStep>(std::move(sources)));
+    return make_rust_iter<InterleaveState>(std::move(sources));
 }
 
 Result<Ref> iterate_body(Args<"func, x">& a) {
-    return make_rust_iter(std::make_unique<IterateStep>(Ref::borrow(a.get<"func">()), Ref::borrow(a.get<"x">())));
+    return make_rust_iter<IterateState>(Ref::borrow(a.get<"func">()), Ref::borrow(a.get<"x">()));
 }
 
 Result<Ref> accumulate_body(Args<"binop, seq, *rest">& a) {
@@ -178,7 +178,7 @@ Result<Ref> accumulate_body(Args<"binop, seq, *rest">& a) {
 
 Result<Ref> remove_body(Args<"predicate, seq">& a) {
     QB_TRY(RawSource src, RawSource::open(a.get<"seq">()));
-    return make_rust_iter(std::make_unique<RemoveStep>(std::move(src), Ref::borrow(a.get<"predicate">())));
+    return make_rust_iter<RemoveState>(std::move(src), Ref::borrow(a.get<"predicate">()));
 }
 
 PyMethodDef functions[] = {
@@ -195,7 +195,7 @@ Registrar registrar(functions);
 
 Result<Ref> accumulate_iter(PyObject* binop, PyObject* seq, PyObject* initial) {
     QB_TRY(RawSource src, RawSource::open(seq));
-    return make_rust_iter(std::make_unique<AccumulateStep>(std::move(src), Ref::borrow(binop), Ref::borrow(initial)));
+    return make_rust_iter<AccumulateState>(std::move(src), Ref::borrow(binop), Ref::borrow(initial));
 }
 
 }  // namespace quibra

@@ -1,8 +1,8 @@
 #include "sequences/topk_select.hpp"
 
-#include <algorithm>
+#include "utils/top_k.hpp"
+
 #include <cmath>
-#include <new>
 #include <vector>
 
 namespace quibra {
@@ -47,34 +47,24 @@ struct Candidate {
     Py_ssize_t index;
 };
 
-// A min-heap of the k best so far: its top is the one to drop first, the
-// smallest, and among equals the latest (a stable descending sort puts
-// later equals after earlier ones).
+// The k best by a bounded heap whose root is the one to drop first: the
+// smallest, and among equals the latest (a stable descending sort puts later
+// equals after earlier ones), so a later element displaces only a strictly
+// smaller one.
 template <class Order>
 Result<Ref> select(std::size_t k, PyObject* const* items, Py_ssize_t n) {
     auto better = [](const Candidate& a, const Candidate& b) noexcept {
         int c = Order::compare(a.item, b.item);
         return c > 0 || (c == 0 && a.index < b.index);
     };
-    std::vector<Candidate> heap;
-    heap.reserve(k);
-    Py_ssize_t i = 0;
-    for (; i < static_cast<Py_ssize_t>(k); ++i) {
+    BoundedHeap<Candidate, decltype(better)> heap(k, better);
+    for (Py_ssize_t i = 0; i < n; ++i) {
         if (!Order::admits(items[i])) return Ref();
-        heap.push_back({items[i], i});
+        heap.offer({items[i], i});
     }
-    std::make_heap(heap.begin(), heap.end(), better);
-    for (; i < n; ++i) {
-        if (!Order::admits(items[i])) return Ref();
-        // A later element displaces only a strictly smaller one.
-        if (heap.empty() || Order::compare(items[i], heap.front().item) <= 0) continue;
-        std::pop_heap(heap.begin(), heap.end(), better);
-        heap.back() = {items[i], i};
-        std::push_heap(heap.begin(), heap.end(), better);
-    }
-    std::sort(heap.begin(), heap.end(), better);
+    std::vector<Candidate> best = std::move(heap).sorted();
     QB_TRY(Ref out, new_tuple(static_cast<Py_ssize_t>(k)));
-    for (std::size_t j = 0; j < k; ++j) PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(j), Py_NewRef(heap[j].item));
+    for (std::size_t j = 0; j < k; ++j) PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(j), Py_NewRef(best[j].item));
     return out;
 }
 
@@ -84,15 +74,12 @@ Result<Ref> topk_by_selection(unsigned long long k, PyObject* const* items, Py_s
     if (n == 0 || k >= static_cast<unsigned long long>(n)) return Ref();
     PyTypeObject* type = Py_TYPE(items[0]);
     auto kk = static_cast<std::size_t>(k);
-    try {
+    return or_no_memory([&]() -> Result<Ref> {
         if (type == &PyLong_Type) return select<IntOrder>(kk, items, n);
         if (type == &PyFloat_Type) return select<FloatOrder>(kk, items, n);
         if (type == &PyUnicode_Type) return select<StrOrder>(kk, items, n);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return Error::fetch();
-    }
-    return Ref();
+        return Ref();
+    });
 }
 
 }  // namespace quibra

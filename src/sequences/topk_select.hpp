@@ -2,7 +2,7 @@
 // cannot fail: a bounded selection of k instead of sorting everything.
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 namespace quibra {
 

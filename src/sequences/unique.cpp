@@ -2,9 +2,11 @@
 #include "sequences/unique.hpp"
 
 #include "buffers/offers.hpp"
-#include "sequences/iterators.hpp"
+#include "utils/binding.hpp"
 #include "utils/hashing.hpp"
+#include "utils/iterators.hpp"
 #include "utils/registry.hpp"
+#include "utils/sources.hpp"
 
 namespace quibra {
 
@@ -49,8 +51,7 @@ struct UniqueState {
     unsigned long long hint() const noexcept { return source.remaining(); }
 };
 
-TypeCell unique_iter_type("UniqueIter", [] {
-    return iterator_spec<UniqueState>(
+ClassSpec<Guarded<UniqueState>> unique_iter_spec = iterator_spec<UniqueState>(
         "quibra._quibra.UniqueIter",
         "Lazy first occurrences. Each element is hashed once and probed in a\n"
         "native open-addressing set that owns the seen keys; equality runs only\n"
@@ -58,7 +59,7 @@ TypeCell unique_iter_type("UniqueIter", [] {
         "__length_hint__($self)\n--\n\n"
         "Upper bound (PEP 424 allows estimates): every remaining source\n"
         "element could be new. Lets consumers preallocate.");
-});
+TypeCell unique_iter_type("UniqueIter", unique_iter_spec);
 
 Result<Ref> unique_body(Args<"seq, key=None">& a) { return build_unique(a.get<"seq">(), a.get<"key">()); }
 

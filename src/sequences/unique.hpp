@@ -1,7 +1,7 @@
 // unique: first occurrences, lazily, shared with Iter.unique.
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 namespace quibra {
 

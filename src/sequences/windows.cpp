@@ -1,12 +1,13 @@
 // interpose, sliding_window, partition_all, partition.
 #include "sequences/windows.hpp"
 
+#include "utils/binding.hpp"
+#include "utils/iterators.hpp"
 #include "utils/registry.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <new>
 #include <vector>
 
 namespace quibra {
@@ -21,20 +22,13 @@ std::size_t capped_reserve(unsigned long long n) noexcept {
     return static_cast<std::size_t>(std::min(n, kReserveCap));
 }
 
-Error no_memory() {
-    PyErr_NoMemory();
-    return Error::fetch();
-}
-
 // Appends to a reference buffer; running out of memory is a MemoryError,
 // not an internal fault.
 Status push(std::vector<Ref>& buf, Ref item) {
-    try {
+    return or_no_memory([&]() -> Status {
         buf.push_back(std::move(item));
-    } catch (const std::bad_alloc&) {
-        return no_memory();
-    }
-    return success();
+        return success();
+    });
 }
 
 // ---- interpose ----------------------------------------------------------------------
@@ -83,8 +77,7 @@ struct InterposeState {
     }
 };
 
-TypeCell interpose_iter_type("InterposeIter", [] {
-    return iterator_spec<InterposeState>(
+ClassSpec<Guarded<InterposeState>> interpose_iter_spec = iterator_spec<InterposeState>(
         "quibra._quibra.InterposeIter",
         "Separator between neighbouring elements. The element after a\n"
         "separator is fetched before the separator is returned, so none ever\n"
@@ -92,7 +85,7 @@ TypeCell interpose_iter_type("InterposeIter", [] {
         "__length_hint__($self)\n--\n\n"
         "k source items yield 2k-1 outputs (a separator before every item but\n"
         "the first). Exact for list sources, the source's own hint otherwise.");
-});
+TypeCell interpose_iter_type("InterposeIter", interpose_iter_spec);
 
 // ---- sliding_window ------------------------------------------------------------------
 
@@ -167,8 +160,7 @@ struct SlidingWindowState {
     }
 };
 
-TypeCell sliding_window_iter_type("SlidingWindowIter", [] {
-    return iterator_spec<SlidingWindowState>(
+ClassSpec<Guarded<SlidingWindowState>> sliding_window_iter_spec = iterator_spec<SlidingWindowState>(
         "quibra._quibra.SlidingWindowIter",
         "Overlapping n-tuples. Each window is a new tuple made of the previous\n"
         "window's tail and one fresh element, so only that window is kept\n"
@@ -176,27 +168,16 @@ TypeCell sliding_window_iter_type("SlidingWindowIter", [] {
         "__length_hint__($self)\n--\n\n"
         "Exact for list sources (one window per remaining element once\n"
         "primed), the source's own hint otherwise.");
-});
+TypeCell sliding_window_iter_type("SlidingWindowIter", sliding_window_iter_spec);
 
 // ---- partition_all, partition -------------------------------------------------------
-
-// One fetch straight through the iterator's slot (re-read each time, as a
-// class may replace __next__): a new reference, or nullptr at the end or on
-// an error (told apart by PyErr_Occurred). The raw convention, for the speed
-// of the chunk loop; it stays in this file. A StopIteration left set by a
-// Python-level __next__ is the end.
-inline PyObject* fetch(PyObject* it) noexcept {
-    PyObject* item = (*Py_TYPE(it)->tp_iternext)(it);
-    if (!item && PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_StopIteration)) PyErr_Clear();
-    return item;
-}
 
 // A chunk under construction: elements go straight into a tuple that grows
 // toward n when n is beyond the initial reservation. Slots not filled yet
 // hold None, never null: the source's __next__ runs between fills, and
 // whatever it reaches (gc.get_objects(), for one) must find a whole tuple.
 // Operations that can fail return false with the exception set (the raw
-// convention of fetch, above, for the same loop).
+// convention of iter_next, for the same loop).
 class ChunkBuilder {
 public:
     bool open(unsigned long long n) noexcept {
@@ -247,31 +228,32 @@ private:
 
 // Collects up to n elements per call. No end flag: after the end each call
 // asks the iterator again.
-class ChunkStep final : public Step {
+class ChunkState {
 public:
     // pad: partition's behaviour for a short last chunk (fill, or drop when
     // fill is empty); otherwise the short chunk is returned as it is.
-    ChunkStep(Ref it, unsigned long long n, bool pad, Ref fill) noexcept
+    ChunkState(Ref it, unsigned long long n, bool pad, Ref fill) noexcept
         : it_(std::move(it)), n_(n), pad_(pad), fill_(std::move(fill)), list_(PyList_CheckExact(it_.get())) {}
 
-    bool answers_raw() const noexcept override { return true; }
-    PyObject* next_raw() override {
-        if (n_ == 0 || !list_) return finish(next());
-        return next_from_list();
+    PyObject* step_raw() {
+        if (n_ == 0) return nullptr;
+        if (list_) return next_from_list();
+        return finish(next_from_iterator());
     }
 
-    Result<Ref> next() override {
-        if (n_ == 0) return Ref();
-        if (list_) return checked_or_end(next_from_list());
+    int traverse(const Visitor& visit) const { return visit(it_, fill_); }
+
+private:
+    Result<Ref> next_from_iterator() {
         PyObject* it = it_.get();
-        Ref item = Ref::steal(fetch(it));
+        Ref item = Ref::steal(iter_next(it));
         if (!item) return end_or_error();
         ChunkBuilder chunk;
         if (!chunk.open(n_)) return Error::fetch();
         for (;;) {
             if (!chunk.push(std::move(item), n_)) return Error::fetch();
             if (static_cast<unsigned long long>(chunk.size()) == n_) return chunk.finish(chunk.size());
-            item = Ref::steal(fetch(it));
+            item = Ref::steal(iter_next(it));
             if (!item) break;
         }
         // An error loses the elements collected for this chunk.
@@ -281,9 +263,6 @@ public:
         return chunk.finish(static_cast<Py_ssize_t>(n_), fill_.get());
     }
 
-    int traverse(const Visitor& visit) const override { return visit(it_, fill_); }
-
-private:
     static Result<Ref> end_or_error() {
         if (PyErr_Occurred()) return Error::fetch_ffi();
         return Ref();
@@ -313,11 +292,6 @@ private:
         return chunk.release();
     }
 
-    static Result<Ref> checked_or_end(PyObject* chunk) {
-        if (chunk) return Ref::steal(chunk);
-        return end_or_error();
-    }
-
     Ref it_;  // the iterator, or an exact list (empty once it has ended)
     unsigned long long n_;
     bool pad_;
@@ -334,7 +308,7 @@ Result<Ref> make_chunker(unsigned long long n, PyObject* seq, bool pad, Ref fill
     } else {
         QB_TRY(source, get_iter(seq));
     }
-    return make_rust_iter(std::make_unique<ChunkStep>(std::move(source), n, pad, std::move(fill)));
+    return make_rust_iter<ChunkState>(std::move(source), n, pad, std::move(fill));
 }
 
 // ---- module functions ---------------------------------------------------------------
@@ -386,11 +360,7 @@ Result<Ref> build_sliding_window(unsigned long long n, PyObject* seq) {
     QB_TRY(RawSource source, RawSource::open(seq));
     std::vector<Ref> priming;
     if (n > 1) {
-        try {
-            priming.reserve(capped_reserve(n - 1));
-        } catch (const std::bad_alloc&) {
-            return no_memory();
-        }
+        QB_CHECK(reserve(priming, capped_reserve(n - 1)));
         while (priming.size() < n - 1) {
             QB_TRY(Ref x, source.next());
             if (!x) break;

@@ -2,7 +2,7 @@
 // The constructions are shared with Iter's methods of the same names.
 #pragma once
 
-#include "sequences/iterators.hpp"
+#include "utils/sources.hpp"
 
 namespace quibra {
 

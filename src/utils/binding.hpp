@@ -14,13 +14,12 @@
 //   new_slot<"Some", new_body>                     tp_new
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
-#include <new>
 #include <span>
 #include <string>
 #include <string_view>

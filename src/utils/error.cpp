@@ -1,5 +1,6 @@
 #include "utils/error.hpp"
 
+#include "utils/capi.hpp"
 #include "utils/once.hpp"
 
 #include <cstdio>
@@ -114,6 +115,14 @@ Ref Error::exception() {
     return exc_;
 }
 
+bool Error::is_lookup_error() const {
+    switch (kind_) {
+        case Kind::Captured: return quibra::is_lookup_error(exc_.get());
+        case Kind::Panic: return false;
+        default: return quibra::is_lookup_error(deferred_type());
+    }
+}
+
 Error Error::with_note(std::string_view note) && {
     Ref exc = exception();
     if (!exc) return Error::fetch();
@@ -122,48 +131,6 @@ Error Error::with_note(std::string_view note) && {
     Ref r = Ref::steal(PyObject_CallMethod(exc.get(), "add_note", "O", text.get()));
     if (!r) return Error::fetch();
     return Error::captured(std::move(exc));
-}
-
-Result<Ref> basic_object(PyObject* p, const char* what) {
-    if (p) return Ref::steal(p);
-    PyErr_WriteUnraisable(nullptr);
-    return Error::panic(std::string("failed to create ") + what);
-}
-Result<Ref> new_tuple(Py_ssize_t n) { return basic_object(PyTuple_New(n), "tuple"); }
-Result<Ref> new_list(Py_ssize_t n) { return basic_object(PyList_New(n), "list"); }
-Result<Ref> new_dict() { return basic_object(PyDict_New(), "dict"); }
-
-std::string type_qualname(PyObject* obj) {
-    Ref name = Ref::steal(PyType_GetQualName(Py_TYPE(obj)));
-    if (name) {
-        if (const char* s = PyUnicode_AsUTF8(name.get())) return s;
-    }
-    PyErr_Clear();
-    return "<failed to extract type name>";
-}
-
-Error type_check_error(PyObject* obj, const char* expected) {
-    if (obj == Py_None) return Error::type_error(std::string("'None' is not an instance of '") + expected + "'");
-    return Error::type_error("'" + type_qualname(obj) + "' object is not an instance of '" + expected + "'");
-}
-
-std::string display_str(PyObject* obj) {
-    Ref s = Ref::steal(PyObject_Str(obj));
-    if (s) {
-        if (const char* text = PyUnicode_AsUTF8(s.get())) return text;
-    }
-    PyErr_WriteUnraisable(obj);
-    Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
-    if (name) {
-        if (const char* text = PyUnicode_AsUTF8(name.get())) return std::string("<unprintable ") + text + " object>";
-    }
-    PyErr_Clear();
-    return "<unprintable object>";
-}
-
-Result<Ref> import_attr(const char* module, const char* attr) {
-    QB_TRY(Ref mod, checked(PyImport_ImportModule(module)));
-    return checked(PyObject_GetAttrString(mod.get(), attr));
 }
 
 Result<PyObject*> panic_exception_type() {

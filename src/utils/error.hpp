@@ -1,10 +1,14 @@
 // Pending errors: a native body returns a value or one of these, and the
-// boundary raises it. Nothing else signals failure.
+// boundary raises it. Per-element routines on the hottest paths keep the C
+// API's own convention instead (nullptr or -1 with the exception set), and
+// say so where they are defined; their callers turn that into an Error.
 #pragma once
 
 #include "utils/ref.hpp"
 
+#include <cstddef>
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -39,7 +43,8 @@ public:
     [[nodiscard]] static Error system_error(std::string text) { return Error(Kind::SystemError, std::move(text)); }
     [[nodiscard]] static Error stop_iteration() { return Error(Kind::StopIteration, std::string()); }
     [[nodiscard]] static Error panic(std::string text) { return Error(Kind::Panic, std::move(text)); }
-    // The interpreter's MemoryError.
+    // The interpreter's MemoryError: the one translation of native memory
+    // running out (see or_no_memory below).
     [[nodiscard]] static Error no_memory();
     // A C++ exception that escaped native code: running out of memory
     // (std::bad_alloc, or a container asked to outgrow its largest size)
@@ -52,6 +57,9 @@ public:
 
     // Whether the exception is an instance of exc_type (subclass-aware).
     bool matches(PyObject* exc_type) const;
+    // Whether it is a failed lookup a default stands in for (see
+    // is_lookup_error in capi.hpp).
+    bool is_lookup_error() const;
 
     // The exception object itself, instantiating a deferred kind; empty if
     // even that fails (the interpreter's error indicator is then set).
@@ -107,6 +115,25 @@ struct Unit {};
 using Status = Result<Unit>;
 inline Status success() noexcept { return Unit{}; }
 
+// f(), with std::bad_alloc (native memory running out) as MemoryError.
+template <class F>
+auto or_no_memory(F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const std::bad_alloc&) {
+        return Error::no_memory();
+    }
+}
+
+// Room for n more elements up front, or MemoryError.
+template <class V>
+Status reserve(V& v, std::size_t n) {
+    return or_no_memory([&]() -> Status {
+        v.reserve(n);
+        return success();
+    });
+}
+
 #define QB_CONCAT_(a, b) a##b
 #define QB_CONCAT(a, b) QB_CONCAT_(a, b)
 // QB_TRY(Ref it, iter(seq)); declares `it` or returns the pending error.
@@ -121,75 +148,6 @@ inline Status success() noexcept { return Unit{}; }
         auto qb_status_ = (expr);                                            \
         if (!qb_status_) return std::move(qb_status_).error();               \
     } while (0)
-
-// ---- small wrappers over the C API ----------------------------------------
-
-// A new reference from the C API, or the pending error it set.
-inline Result<Ref> checked(PyObject* p) {
-    if (p) return Ref::steal(p);
-    return Error::fetch();
-}
-inline Status checked_status(int rc) {
-    if (rc < 0) return Error::fetch();
-    return success();
-}
-
-// A basic object (string, tuple, list, dict) the runtime itself needs: a
-// failure to make one is an internal fault, written as unraisable first.
-Result<Ref> basic_object(PyObject* p, const char* what);
-Result<Ref> new_tuple(Py_ssize_t n);
-Result<Ref> new_list(Py_ssize_t n);
-Result<Ref> new_dict();
-
-// Takes a freshly filled tuple out of the collector's care when none of its
-// items can ever be part of a cycle, as the interpreter does for the tuples
-// it builds itself: a stream of result tuples of numbers and strings then
-// costs the collector nothing.
-inline void untrack_if_atomic(PyObject* tuple) noexcept {
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(tuple); ++i) {
-        PyObject* x = PyTuple_GET_ITEM(tuple, i);
-        if (PyObject_IS_GC(x) && (!PyTuple_CheckExact(x) || PyObject_GC_IsTracked(x))) return;
-    }
-    PyObject_GC_UnTrack(tuple);
-}
-
-inline Result<Ref> get_iter(PyObject* o) { return checked(PyObject_GetIter(o)); }
-inline Result<Ref> get_item(PyObject* o, PyObject* key) { return checked(PyObject_GetItem(o, key)); }
-inline Result<bool> is_true(PyObject* o) {
-    int r = PyObject_IsTrue(o);
-    if (r < 0) return Error::fetch();
-    return r == 1;
-}
-
-// One fetch through PyIter_NextItem: the item, an empty Ref at the end, or the error.
-inline Result<Ref> next_item(PyObject* it) {
-    PyObject* item;
-    if (PyIter_NextItem(it, &item) < 0) return Error::fetch();
-    return Ref::steal(item);
-}
-
-// Calls through vectorcall with positional arguments only.
-template <class... A>
-Result<Ref> call(PyObject* f, A... args) {
-    if constexpr (sizeof...(A) == 0) {
-        return checked(PyObject_CallNoArgs(f));
-    } else {
-        PyObject* argv[] = {nullptr, args...};
-        return checked(PyObject_Vectorcall(f, argv + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-    }
-}
-
-// "'T' object is not an instance of 'Expected'" (None has its own wording).
-Error type_check_error(PyObject* obj, const char* expected);
-// The __qualname__ of obj's type, or "<failed to extract type name>".
-std::string type_qualname(PyObject* obj);
-// str(obj) for a message; a failure is written as unraisable and replaced by
-// "<unprintable T object>".
-std::string display_str(PyObject* obj);
-
-// Imports module and returns its attribute (the interpreter's module cache
-// makes repeated imports cheap).
-Result<Ref> import_attr(const char* module, const char* attr);
 
 // The module's exception for internal faults (a BaseException subclass),
 // created on first use.

@@ -1,9 +1,10 @@
-// The native hash and the key tables built on it (the seen-set of unique,
-// later the counting tables). Keys hash as Python hashes them, with exact
-// str and small exact int answered without a call.
+// The native hash and the key tables built on it: the seen-set of unique and
+// the counting table of frequencies, countby, groupby and the builtin-key
+// fast paths of reduceby, join and merge_with. Keys hash as Python hashes
+// them, with exact str and small exact int answered without a call.
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 #include "utils/gc.hpp"
 
 #include <cstdint>
@@ -48,13 +49,11 @@ bool room_for_one(std::vector<T>& v) noexcept {
     return true;
 }
 
-// The per-element routines of this file follow the C API's raw convention
-// (-1 or nullptr with the interpreter's exception set) for speed: they sit
-// on the hottest paths, and the tables below are built from them. Their
-// Result-returning wrappers (native_hash, keys_equal, SeenSet::insert) turn
-// a failure into a pending error, where one that set no exception reads
-// "FFI call failed without setting an exception". Only the per-element
-// loops of the iterators and the counting functions call the raw forms.
+// Every routine of this file follows the C API's raw convention (-1 or
+// nullptr with the interpreter's exception set): they run once per element
+// inside the loops of the tables' owners, which turn a failure into a
+// pending error with Error::fetch_ffi() once, where one that set no
+// exception reads "FFI call failed without setting an exception".
 
 // The hash of o: the cached hash of an exact str, the inline hash of a
 // compact exact int (when int_hash is set), PyObject_Hash otherwise.
@@ -67,12 +66,6 @@ inline Py_hash_t native_hash_raw(PyObject* o, bool int_hash) noexcept {
         return detail::inline_int_hash(o);
     }
     return PyObject_Hash(o);
-}
-
-inline Result<Py_hash_t> native_hash(PyObject* o, bool int_hash) {
-    Py_hash_t h = native_hash_raw(o, int_hash);
-    if (h == -1) return Error::fetch_ffi();
-    return h;
 }
 
 // Whether hashing o, and comparing it with another such object, runs no code
@@ -105,12 +98,6 @@ inline int keys_equal_raw(PyObject* stored, PyObject* probe) noexcept {
     if (stored == probe) return 1;
     if (std::optional<bool> eq = exact_equal(stored, probe)) return *eq;
     return PyObject_RichCompareBool(stored, probe, Py_EQ);
-}
-
-inline Result<bool> keys_equal(PyObject* stored, PyObject* probe) {
-    int r = keys_equal_raw(stored, probe);
-    if (r < 0) return Error::fetch_ffi();
-    return r == 1;
 }
 
 // ---- the probing core ------------------------------------------------------------
@@ -267,12 +254,6 @@ public:
         if (!slot) return -1;
         if (slot->key) return 0;
         return add(slot, key, h);
-    }
-
-    Result<bool> insert(PyObject* key) {
-        int r = insert_raw(key);
-        if (r < 0) return Error::fetch_ffi();
-        return r == 1;
     }
 
     std::size_t size() const noexcept { return entries_.size(); }

@@ -2,7 +2,7 @@
 // attributes, probes).
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,7 +1,8 @@
 // The interpreter's recursion guard, for native code that can reach itself
 // again with no Python frame in between: a wrapper calling a wrapper, an
-// iterator stepping an iterator. Thirty thousand nested levels then raise
-// RecursionError instead of running off the end of the C stack.
+// iterator stepping an iterator. The interpreter measures how much of the
+// thread's C stack is left, so nesting that would run off its end raises
+// RecursionError instead, however small the thread's stack is.
 #pragma once
 
 #include "utils/error.hpp"

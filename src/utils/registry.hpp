@@ -1,6 +1,7 @@
 // What each subsystem contributes to the module namespace. Files register
-// themselves; the execution step adds what it finds in the fixed namespace
-// order, so a new function is a table entry plus a body.
+// their tables of functions, their types and values; the execution step adds
+// them in the namespace order of module.cpp, and refuses to run when a
+// registration has no place in that order or a place has no registration.
 #pragma once
 
 #include "utils/types.hpp"

@@ -4,6 +4,8 @@
 #include "utils/gc.hpp"
 #include "utils/once.hpp"
 
+#include <cstdlib>
+#include <initializer_list>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -75,9 +77,6 @@ constexpr unsigned type_flags(bool constructible) noexcept {
     return flags;
 }
 
-// Classes that carry only static methods (no state, no constructor).
-inline constexpr unsigned kStatelessFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION;
-
 // Writes the lifecycle slots of Native<T> (dealloc; traverse and clear where
 // the state has them) at `out`, returning how many were written (at most 3).
 template <class T>
@@ -89,6 +88,42 @@ int lifecycle_slots(PyType_Slot* out) noexcept {
     return n;
 }
 
+// The state of classes whose instances carry nothing (NothingType, and
+// Option and Result, which only hold static methods).
+struct NoState {};
+
+// The one way a class is described: instances hold a T, the lifecycle slots
+// and flags follow from T (collectable exactly when T reports what it
+// holds), a class is constructible exactly when it has a tp_new, and the
+// class's own slots come after. Slots whose value is nullptr are left out
+// (an optional docstring, say). Built in place where it is defined, since
+// the spec points into its own slot array.
+template <class T>
+class ClassSpec {
+public:
+    ClassSpec(const char* qualified_name, std::initializer_list<PyType_Slot> own, unsigned extra_flags = 0) noexcept {
+        int n = lifecycle_slots<T>(slots_);
+        bool constructible = false;
+        for (const PyType_Slot& s : own) {
+            if (!s.pfunc) continue;
+            if (n + 1 == kCapacity) std::abort();  // a class with more slots: raise kCapacity
+            constructible = constructible || s.slot == Py_tp_new;
+            slots_[n++] = s;
+        }
+        slots_[n] = {0, nullptr};
+        spec_ = {qualified_name, native_size<T>(), 0, type_flags<T>(constructible) | extra_flags, slots_};
+    }
+    ClassSpec(const ClassSpec&) = delete;
+    ClassSpec& operator=(const ClassSpec&) = delete;
+
+    PyType_Spec* spec() noexcept { return &spec_; }
+
+private:
+    static constexpr int kCapacity = 16;
+    PyType_Slot slots_[kCapacity] = {};
+    PyType_Spec spec_{};
+};
+
 // Creates a type from its spec; `__doc__` is left None when the docstring is
 // only a text signature.
 Result<Ref> create_type(PyType_Spec* spec);
@@ -99,13 +134,14 @@ Result<Ref> create_type(PyType_Spec* spec);
 class TypeCell {
 public:
     using Finish = Status (*)(PyTypeObject*);
-    TypeCell(const char* name, PyType_Spec* (*spec)(), Finish finish = nullptr) noexcept
-        : name_(name), spec_(spec), finish_(finish) {}
+    template <class T>
+    TypeCell(const char* name, ClassSpec<T>& spec, Finish finish = nullptr) noexcept
+        : name_(name), spec_(spec.spec()), finish_(finish) {}
 
     // For the execution step: a failure is raised as it is.
     Result<PyTypeObject*> get_or_raise() {
         Result<PyObject*> r = cell_.get([this]() -> Result<Ref> {
-            QB_TRY(Ref type, create_type(spec_()));
+            QB_TRY(Ref type, create_type(spec_));
             if (finish_) QB_CHECK(finish_(reinterpret_cast<PyTypeObject*>(type.get())));
             return type;
         });
@@ -121,7 +157,7 @@ public:
 
 private:
     const char* name_;
-    PyType_Spec* (*spec_)();
+    PyType_Spec* spec_;
     Finish finish_;
     OnceCell cell_;
 };

@@ -1,7 +1,7 @@
-// Lazy constructions shared by the module functions and the fluent Iter.
+// Slices of a stream, shared with the fluent Iter and the element accessors.
 #pragma once
 
-#include "utils/error.hpp"
+#include "utils/capi.hpp"
 
 namespace quibra {
 
@@ -11,8 +11,9 @@ Result<Ref> take_iter(PyObject* n, PyObject* seq);
 Result<Ref> drop_iter(PyObject* n, PyObject* seq);
 // chain.from_iterable(map(f, seq)): f applied to each element, results concatenated.
 Result<Ref> flat_map_iter(PyObject* f, PyObject* seq);
-// A RustIter of running results of binop over iter(seq); `initial`, when not
-// nullptr, is delivered first and seeds the total.
-Result<Ref> accumulate_iter(PyObject* binop, PyObject* seq, PyObject* initial);
+// seq[-n:] (n capped at the largest index), falling back to the last n
+// elements of iter(seq) as a tuple when slicing fails with TypeError or
+// KeyError. n == 0 gives the whole input on both paths.
+Result<Ref> tail_of(unsigned long long n, PyObject* seq);
 
 }  // namespace quibra

@@ -1,0 +1,218 @@
+// The native tables of the buffer scans: values widened and hashed, the
+// counting table (value -> count in first-seen order) and the value set.
+// They hold raw integers only, so the pool's workers can fill them.
+#pragma once
+
+#include "utils/capi.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace quibra {
+
+// ---- values ---------------------------------------------------------------------
+
+// A value widened to 64 bits: sign-extended for signed kinds, zero-extended
+// for unsigned ones, so equal widened values are equal values.
+template <class T>
+inline std::uint64_t widen(T v) noexcept {
+    if constexpr (std::is_signed_v<T>) return static_cast<std::uint64_t>(static_cast<std::int64_t>(v));
+    else return static_cast<std::uint64_t>(v);
+}
+
+// Multiplicative hashing, with a second round. The product's low bits
+// depend only on the value's low bits, so values that are all multiples of
+// a power of two (offsets, timestamps, ids with tag bits) would share a
+// handful of slots; its top bits spread runs of consecutive values poorly
+// (ten probes a lookup for 0..9999). Folding the product and multiplying
+// again spreads both shapes evenly; the slot comes from the top bits.
+inline constexpr std::uint64_t kHashMultiplier = 0x517cc1b727220a95ULL;
+
+inline std::size_t slot_of(std::uint64_t widened, unsigned shift) noexcept {
+    std::uint64_t h = widened * kHashMultiplier;
+    h ^= h >> 29;
+    return static_cast<std::size_t>((h * kHashMultiplier) >> shift);
+}
+
+// log2 of a power of two.
+inline unsigned log2_exact(std::size_t n) noexcept { return static_cast<unsigned>(std::countr_zero(n)); }
+
+// The value as a Python int, with the constructor of its kind.
+template <class T>
+inline Result<Ref> box(T v) {
+    PyObject* o;
+    if constexpr (std::is_same_v<T, std::int64_t>) o = PyLong_FromLongLong(v);
+    else if constexpr (std::is_same_v<T, std::uint64_t> || std::is_same_v<T, std::uint32_t>)
+        o = PyLong_FromUnsignedLongLong(v);
+    else o = PyLong_FromLong(v);
+    return checked(o);
+}
+
+// ---- the counting table -----------------------------------------------------------
+
+// Tables up to this many slots fit in the caches and are kept sparse.
+inline constexpr std::size_t kSparseSlots = std::size_t{1} << 15;
+
+// Value -> count with the distinct values in first-seen order. The counts
+// sit beside the order, so merging and building the dict walk both in
+// sequence instead of looking every value up again. Linear probing; a slot
+// names its entry plus one, 0 marking it free.
+template <class T>
+class ValueCounts {
+public:
+    ValueCounts() { rebuild(16); }
+
+    // Adds n occurrences of v (a new value joins the order).
+    void add(T v, std::uint64_t n = 1) {
+        std::size_t i = slot_of(widen(v), shift_);
+        for (;;) {
+            const Slot& s = slots_[i];
+            if (s.entry == 0) return insert(v, n);
+            if (s.value == v) {
+                counts_[s.entry - 1] += n;
+                return;
+            }
+            i = (i + 1) & mask_;
+        }
+    }
+
+    std::size_t size() const noexcept { return order_.size(); }
+    T value(std::size_t entry) const noexcept { return order_[entry]; }
+    std::uint64_t count(std::size_t entry) const noexcept { return counts_[entry]; }
+
+    // Adds every count of a later piece of the input: its new values follow
+    // ours in its own first-seen order, so the order stays that of the whole.
+    void merge(const ValueCounts& later) {
+        for (std::size_t e = 0; e < later.size(); ++e) add(later.order_[e], later.counts_[e]);
+    }
+
+private:
+    struct Slot {
+        T value;
+        std::size_t entry;
+    };
+
+    // A table that fits in the caches is kept at most a quarter full, so
+    // that nearly every lookup ends at its first slot (a longer probe costs
+    // a mispredicted branch, more than the lookup itself); a larger one at
+    // most half full, to spare memory.
+    void insert(T v, std::uint64_t n) {
+        order_.push_back(v);
+        counts_.push_back(n);
+        std::size_t fill = slots_.size() <= kSparseSlots ? 4 : 2;
+        if (fill * order_.size() > slots_.size()) rebuild(2 * slots_.size());
+        place(Slot{v, order_.size()});
+    }
+
+    // Puts a value the table does not hold into its first free slot.
+    void place(const Slot& s) noexcept {
+        std::size_t i = slot_of(widen(s.value), shift_);
+        while (slots_[i].entry != 0) i = (i + 1) & mask_;
+        slots_[i] = s;
+    }
+
+    void rebuild(std::size_t capacity) {
+        std::vector<Slot> old(std::exchange(slots_, std::vector<Slot>(capacity, Slot{T{}, 0})));
+        mask_ = capacity - 1;
+        shift_ = 64 - log2_exact(capacity);
+        for (const Slot& s : old)
+            if (s.entry != 0) place(s);
+    }
+
+    std::vector<Slot> slots_;
+    std::vector<T> order_;
+    std::vector<std::uint64_t> counts_;
+    std::size_t mask_ = 0;
+    unsigned shift_ = 64;
+};
+
+// ---- the value set -------------------------------------------------------------------
+
+// Values seen so far: open addressing with linear probing, never shrinking.
+// Capacity is 0 or a power of two of at least 16; it doubles before any
+// insertion attempt that finds the set too full. A slot is just a value,
+// with 0 marking it free and the value 0 itself kept in a flag: half the
+// memory of a slot with its own occupied flag, and memory traffic is what a
+// large set spends its time on.
+template <class T>
+class ValueSet {
+public:
+    ValueSet() noexcept = default;
+    explicit ValueSet(std::size_t capacity) { resize(capacity); }
+
+    // True when v was new (and is now stored).
+    bool insert(T v) {
+        if (needs_growth()) resize(std::max<std::size_t>(16, 2 * slots_.size()));
+        std::size_t i = slot_of(widen(v), shift_);
+        for (;;) {
+            T& s = slots_[i];
+            if (s == v) break;  // v itself, or a free slot when v is 0
+            if (s == T{}) {
+                s = v;
+                ++stored_;
+                return true;
+            }
+            i = (i + 1) & mask_;
+        }
+        if (v != T{} || has_zero_) return false;
+        has_zero_ = true;
+        ++stored_;
+        return true;
+    }
+
+    // The position of the first of p[i], ..., p[n - 1] that the set does not
+    // hold yet (now stored), or n. Lookups that find their value, nearly
+    // all of them on a long scan, run on a snapshot of the table in
+    // registers; only a new value goes through insert().
+    template <class E>
+    std::size_t first_new(const E* p, std::size_t i, std::size_t n) {
+        if (slots_.empty()) resize(16);
+        const T* slots = slots_.data();
+        const std::size_t mask = mask_;
+        const unsigned shift = shift_;
+        for (; i < n; ++i) {
+            const T v = static_cast<T>(widen(p[i]));
+            std::size_t j = slot_of(static_cast<std::uint64_t>(v), shift);
+            T s;
+            while ((s = slots[j]) != v && s != T{}) j = (j + 1) & mask;
+            if (s == v && (v != T{} || has_zero_)) continue;
+            insert(v);
+            return i;
+        }
+        return n;
+    }
+
+private:
+    // Half full; a quarter while the set fits in the caches (as for the
+    // counting table); a sixteenth while it is small enough for the nearest
+    // ones, where a scan over few distinct values finds nearly every value
+    // in its first slot and so never mispredicts the probe loop.
+    bool needs_growth() const noexcept {
+        return (slots_.size() <= 8192 ? 16 : slots_.size() <= kSparseSlots ? 4 : 2) * stored_ >= slots_.size();
+    }
+
+    void resize(std::size_t capacity) {
+        std::vector<T> old(std::exchange(slots_, std::vector<T>(capacity)));
+        mask_ = capacity - 1;
+        shift_ = 64 - log2_exact(capacity);
+        for (T v : old) {
+            if (v == T{}) continue;
+            std::size_t i = slot_of(widen(v), shift_);
+            while (slots_[i] != T{}) i = (i + 1) & mask_;
+            slots_[i] = v;
+        }
+    }
+
+    std::vector<T> slots_;
+    std::size_t stored_ = 0;  // the value 0 included
+    std::size_t mask_ = 0;
+    unsigned shift_ = 64;
+    bool has_zero_ = false;
+};
+
+}  // namespace quibra
