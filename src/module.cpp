@@ -1,7 +1,10 @@
-// Module definition and execution step: creates the classes and adds every
-// attribute, in the fixed namespace order, each name appended to __all__.
+// Module definition and execution step: makes the module's state and
+// classes and adds every attribute, in the fixed namespace order, each name
+// appended to __all__.
 #include "utils/binding.hpp"
 #include "utils/registry.hpp"
+#include "utils/state.hpp"
+#include "utils/types.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -152,7 +155,7 @@ Status add_entry(PyObject* module, PyObject* module_name, const Entry& e) {
         case Kind::HiddenType: {
             TypeCell* cell = find_type(e.name);
             if (!cell) return unregistered(e);
-            QB_TRY(PyTypeObject * type, cell->get_or_raise());
+            QB_TRY(PyTypeObject * type, cell->get(module_state(module)));
             if (e.kind == Kind::HiddenType) return success();
             return add_attribute(module, e.name, reinterpret_cast<PyObject*>(type));
         }
@@ -183,6 +186,15 @@ int exec_module(PyObject* module) noexcept {
             std::move(checked).error().raise();
             return -1;
         }
+        // The module's own state: every class, made with the module, and
+        // the cells that fill on first use.
+        ModuleState& state = module_state(module);
+        for (Status s : {state.init(module), TypeCell::make_all(module, state), set_current_state(module)}) {
+            if (!s) {
+                std::move(s).error().raise();
+                return -1;
+            }
+        }
         Ref module_name = Ref::steal(PyModule_GetNameObject(module));
         if (!module_name) return -1;
         for (const Entry& e : kNamespace) {
@@ -199,8 +211,22 @@ int exec_module(PyObject* module) noexcept {
     }
 }
 
+int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept {
+    return module_state(module).traverse(Visitor(visit, arg));
+}
+
+int clear_module(PyObject* module) noexcept {
+    module_state(module).clear();
+    return 0;
+}
+
+void free_module(void* module) noexcept { module_state(static_cast<PyObject*>(module)).free(); }
+
+// Each interpreter gets its own module object, state and classes, so
+// interpreters with a lock of their own may import it.
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},
 };
@@ -209,12 +235,12 @@ PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "_quibra",
     "",
-    0,
+    sizeof(ModuleState),
     nullptr,
     module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    &traverse_module,
+    &clear_module,
+    &free_module,
 };
 
 }  // namespace

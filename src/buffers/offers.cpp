@@ -36,10 +36,10 @@ Result<Ref> offer_typed_topk(unsigned long long k, PyObject* seq) {
     return or_no_memory([&] { return typed_topk(*b, k); });
 }
 
-Result<Ref> offer_typed_unique(PyObject* seq) {
+Result<Ref> offer_typed_unique(const ModuleState& module, PyObject* seq) {
     std::optional<TypedBuffer> b = scannable_buffer(seq);
     if (!b) return Ref();
-    return make_unique_int_iter(std::move(*b));
+    return make_unique_int_iter(module, std::move(*b));
 }
 
 }  // namespace quibra

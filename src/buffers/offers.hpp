@@ -4,6 +4,7 @@
 #pragma once
 
 #include "utils/capi.hpp"
+#include "utils/state.hpp"
 
 #include <optional>
 
@@ -16,6 +17,6 @@ Result<std::optional<bool>> offer_typed_distinct(PyObject* seq);
 // topk(k, seq) without a key: the tuple, or an empty Ref.
 Result<Ref> offer_typed_topk(unsigned long long k, PyObject* seq);
 // unique(seq) without a key: a UniqueIntIter, or an empty Ref.
-Result<Ref> offer_typed_unique(PyObject* seq);
+Result<Ref> offer_typed_unique(const ModuleState& module, PyObject* seq);
 
 }  // namespace quibra

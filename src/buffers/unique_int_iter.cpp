@@ -64,8 +64,8 @@ Registrar registrar(nullptr, {&unique_int_iter_type});
 
 }  // namespace
 
-Result<Ref> make_unique_int_iter(TypedBuffer buffer) {
-    return make_iterator<UniqueIntState>(unique_int_iter_type, std::move(buffer));
+Result<Ref> make_unique_int_iter(const ModuleState& module, TypedBuffer buffer) {
+    return make_iterator<UniqueIntState>(module, unique_int_iter_type, std::move(buffer));
 }
 
 }  // namespace quibra

@@ -1,6 +1,6 @@
 #include "combinators/bind_plan.hpp"
 
-#include "utils/once.hpp"
+#include "utils/state.hpp"
 
 #include <new>
 
@@ -12,10 +12,10 @@ namespace {
 // the order of BindPlan::Kind, kept for the process.
 enum Slot : Py_ssize_t { SignatureClass, ParameterClass, Empty, FirstKind, SlotCount = FirstKind + 5 };
 
-OnceCell inspect_names;
+StateCell inspect_names;
 
-Result<PyObject*> inspect_objects() {
-    return inspect_names.get([]() -> Result<Ref> {
+Result<PyObject*> inspect_objects(ModuleState& module) {
+    return inspect_names.get(module, []() -> Result<Ref> {
         static const char* const kinds[] = {"POSITIONAL_ONLY", "POSITIONAL_OR_KEYWORD", "VAR_POSITIONAL",
                                             "KEYWORD_ONLY", "VAR_KEYWORD"};
         QB_TRY(Ref signature, import_attr("inspect", "Signature"));
@@ -37,10 +37,10 @@ Result<Ref> attr(PyObject* o, const char* name) { return checked(PyObject_GetAtt
 
 }  // namespace
 
-Result<std::shared_ptr<const BindPlan>> BindPlan::read(PyObject* sig) {
+Result<std::shared_ptr<const BindPlan>> BindPlan::read(ModuleState& module, PyObject* sig) {
     using Plan = std::shared_ptr<const BindPlan>;
-    auto build = [sig]() -> Result<Plan> {
-        QB_TRY(PyObject * names, inspect_objects());
+    auto build = [sig, &module]() -> Result<Plan> {
+        QB_TRY(PyObject * names, inspect_objects(module));
         if (Py_TYPE(sig) != reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(names, SignatureClass))) return Plan();
         PyObject* parameter_class = PyTuple_GET_ITEM(names, ParameterClass);
         PyObject* empty = PyTuple_GET_ITEM(names, Empty);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "utils/capi.hpp"
+#include "utils/state.hpp"
 
 #include <memory>
 #include <vector>
@@ -21,7 +22,7 @@ public:
     // then asks bind and bind_partial themselves). Errors that are not
     // Exceptions (KeyboardInterrupt, ...) propagate; any other failure to
     // read only means no plan.
-    static Result<std::shared_ptr<const BindPlan>> read(PyObject* sig);
+    static Result<std::shared_ptr<const BindPlan>> read(ModuleState& module, PyObject* sig);
 
     // Whether bind (partial false) or bind_partial (partial true) accepts
     // `nargs` positional arguments and the keywords of `kwargs` (nullptr or a

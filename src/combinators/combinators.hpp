@@ -48,14 +48,15 @@ ClassSpec<T> callable_spec(const char* qualified_name, const char* doc = nullptr
                         Py_TPFLAGS_HAVE_VECTORCALL);
 }
 
-// The vectorcall entry of a callable class: runs Body(state, args...) under
-// the boundary's error translation. The interpreter makes no stack check
-// for vectorcall types, and a wrapper may wrap another, so the entry does.
-template <class T, Result<Ref> (*Body)(T&, PyObject* const*, std::size_t, PyObject*)>
+// The vectorcall entry of a callable class: runs Body(self, state, args...)
+// under the boundary's error translation. The interpreter makes no stack
+// check for vectorcall types, and a wrapper may wrap another, so the entry
+// does.
+template <class T, Result<Ref> (*Body)(PyObject*, T&, PyObject* const*, std::size_t, PyObject*)>
 PyObject* vectorcall_entry(PyObject* self, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) noexcept {
     RecursionGuard depth(kWhileCalling);
     if (!depth.entered()) return nullptr;
-    return guarded([&] { return Body(state_of<T>(self), args, nargsf, kwnames); });
+    return guarded([&] { return Body(self, state_of<T>(self), args, nargsf, kwnames); });
 }
 
 // ---- vectorcall arguments -----------------------------------------------------------
@@ -94,7 +95,7 @@ private:
 
 // A new curry around func with its bound arguments (a tuple and a dict the
 // new instance owns alone); its signature is computed on first call.
-Result<Ref> make_curry(Ref func, Ref args, Ref kwargs);
+Result<Ref> make_curry(const ModuleState& module, Ref func, Ref args, Ref kwargs);
 
 // A new builtin `identity` function object bound to `module`.
 Result<Ref> make_identity(PyObject* module);

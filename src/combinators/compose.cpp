@@ -39,7 +39,7 @@ struct ComposeState {
 ClassSpec<ComposeState> compose_spec = callable_spec<ComposeState>("quibra._quibra.Compose");
 TypeCell compose_type("Compose", compose_spec);
 
-Result<Ref> compose_call(ComposeState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+Result<Ref> compose_call(PyObject*, ComposeState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* funcs = c.funcs.get();
     Py_ssize_t n = PyTuple_GET_SIZE(funcs);  // never 0: compose() gives identity
     // The first function takes the call as it came; the rest one value each.
@@ -57,8 +57,8 @@ PyObject* compose_vectorcall(PyObject* self, PyObject* const* args, std::size_t 
     return vectorcall_entry<ComposeState, compose_call>(self, args, nargsf, kwnames);
 }
 
-Result<Ref> make_compose(Ref funcs) {
-    QB_TRY(PyTypeObject * type, compose_type.get());
+Result<Ref> make_compose(const ModuleState& module, Ref funcs) {
+    QB_TRY(PyTypeObject * type, compose_type.get(module));
     return make_native<ComposeState>(type, std::move(funcs));
 }
 
@@ -68,13 +68,13 @@ Result<Ref> compose_body(Args<"*funcs">& a) {
     // Reversed once here so that every call walks front to back.
     QB_TRY(Ref order, new_tuple(n));
     for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(order.get(), i, Py_NewRef(a.rest()[static_cast<std::size_t>(n - 1 - i)]));
-    return make_compose(std::move(order));
+    return make_compose(a.state(), std::move(order));
 }
 
 Result<Ref> compose_left_body(Args<"*funcs">& a) {
     if (a.rest_count() == 0) return make_identity(a.self);
     QB_TRY(Ref funcs, a.rest_tuple());
-    return make_compose(std::move(funcs));
+    return make_compose(a.state(), std::move(funcs));
 }
 
 Result<Ref> pipe_walk(PyObject* data, PyObject* const* funcs, Py_ssize_t n) {

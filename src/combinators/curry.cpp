@@ -39,11 +39,11 @@ public:
 
     // The signature, an empty Ref when unavailable, or the error that left
     // the slot unset.
-    Result<Ref> get(PyObject* func) {
+    Result<Ref> get(ModuleState& module, PyObject* func) {
         unsigned char s = state_.load(std::memory_order_acquire);
         if (s == Known) return sig_;
         if (s == Unavailable) return Ref();
-        return slow_get(func);
+        return slow_get(module, func);
     }
 
     // The plan of a known signature; nullptr while unset, when unavailable,
@@ -64,7 +64,7 @@ public:
 private:
     enum : unsigned char { Unset, Running, Known, Unavailable };
 
-    Result<Ref> slow_get(PyObject* func) {
+    Result<Ref> slow_get(ModuleState& module, PyObject* func) {
         for (;;) {
             unsigned char s = Unset;
             if (state_.compare_exchange_strong(s, Running, std::memory_order_acq_rel)) break;
@@ -72,7 +72,7 @@ private:
             if (s == Unavailable) return Ref();
             // Re-entered from our own computation (the callable's signature
             // machinery calls this curry): nothing to wait for.
-            if (owner_.load(std::memory_order_relaxed) == std::this_thread::get_id()) return compute(func);
+            if (owner_.load(std::memory_order_relaxed) == std::this_thread::get_id()) return compute(module, func);
             PyThreadState* ts = PyEval_SaveThread();
             {
                 std::unique_lock lock(slot_mutex);
@@ -85,9 +85,9 @@ private:
         Result<Ref> out = Error::panic("signature computation failed");
         Plan plan;
         try {
-            out = compute(func);
+            out = compute(module, func);
             if (out && *out) {
-                Result<Plan> p = BindPlan::read(out->get());
+                Result<Plan> p = BindPlan::read(module, out->get());
                 if (p) plan = std::move(*p);
                 else out = std::move(p).error();
             }
@@ -108,8 +108,8 @@ private:
     }
 
     // inspect.signature(func); ValueError and TypeError mean "no signature".
-    static Result<Ref> compute(PyObject* func) {
-        QB_TRY(PyObject * fn, inspect_signature.get());
+    static Result<Ref> compute(ModuleState& module, PyObject* func) {
+        QB_TRY(PyObject * fn, inspect_signature.get(module));
         Result<Ref> sig = call(fn, func);
         if (sig) return sig;
         Error e = std::move(sig).error();
@@ -155,8 +155,8 @@ Result<Ref> curry_new(Args<"func, *args, **kwargs">& a) {
 InternedName bind_name("bind"), bind_partial_name("bind_partial");
 
 // sig.<method>(*args, **kwargs); only whether it raised matters.
-Status try_bind(PyObject* sig, InternedName& name, PyObject* args, PyObject* kwargs) {
-    QB_TRY(PyObject * method_name, name.get());
+Status try_bind(ModuleState& module, PyObject* sig, InternedName& name, PyObject* args, PyObject* kwargs) {
+    QB_TRY(PyObject * method_name, name.get(module));
     QB_TRY(Ref method, checked(PyObject_GetAttr(sig, method_name)));
     QB_TRY(Ref ignored, checked(PyObject_Call(method.get(), args, kwargs)));
     return success();
@@ -171,22 +171,23 @@ Result<Ref> merged_args(const CurryState& c, PyObject* const* argv, Py_ssize_t n
     return args;
 }
 
-// A partial application: the same callable and signature, more arguments.
-Result<Ref> derive(const CurryState& c, Ref args, Ref kwargs, Ref sig) {
-    QB_TRY(PyTypeObject * type, curry_type.get());
-    return make_native<CurryState>(type, c.func, std::move(args), std::move(kwargs), std::move(sig),
+// A partial application: the same class, callable and signature, more
+// arguments.
+Result<Ref> derive(PyObject* self, const CurryState& c, Ref args, Ref kwargs, Ref sig) {
+    return make_native<CurryState>(Py_TYPE(self), c.func, std::move(args), std::move(kwargs), std::move(sig),
                                    c.sig.shared_plan());
 }
 
 // No keywords anywhere and a planned signature: the decision needs only the
 // argument count, and a complete call goes to the callable straight from the
 // stack, with no merged tuple or dict.
-Result<Ref> positional_call(const CurryState& c, const BindPlan& plan, PyObject* const* argv, Py_ssize_t nargs) {
+Result<Ref> positional_call(PyObject* self, const CurryState& c, const BindPlan& plan, PyObject* const* argv,
+                            Py_ssize_t nargs) {
     Py_ssize_t bound = PyTuple_GET_SIZE(c.args.get());
     if (plan.incomplete(bound + nargs, nullptr)) {
         QB_TRY(Ref args, merged_args(c, argv, nargs));
         QB_TRY(Ref kwargs, new_dict());
-        return derive(c, std::move(args), std::move(kwargs), c.sig.known());
+        return derive(self, c, std::move(args), std::move(kwargs), c.sig.known());
     }
     // The bound items stay alive with c, which the caller holds.
     ArgVector all(static_cast<std::size_t>(bound + nargs));
@@ -195,10 +196,10 @@ Result<Ref> positional_call(const CurryState& c, const BindPlan& plan, PyObject*
     return all.call(c.func.get());
 }
 
-Result<Ref> curry_call(CurryState& c, PyObject* const* argv, std::size_t nargsf, PyObject* kwnames) {
+Result<Ref> curry_call(PyObject* self, CurryState& c, PyObject* const* argv, std::size_t nargsf, PyObject* kwnames) {
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     if (keyword_count(kwnames) == 0 && PyDict_GET_SIZE(c.kwargs.get()) == 0)
-        if (const BindPlan* plan = c.sig.plan()) return positional_call(c, *plan, argv, nargs);
+        if (const BindPlan* plan = c.sig.plan()) return positional_call(self, c, *plan, argv, nargs);
 
     // Merged arguments: the bound ones first; call-time keywords win. The
     // instance itself is never touched.
@@ -206,21 +207,22 @@ Result<Ref> curry_call(CurryState& c, PyObject* const* argv, std::size_t nargsf,
     QB_TRY(Ref kwargs, checked(PyDict_Copy(c.kwargs.get())));
     QB_CHECK(store_keywords(kwargs.get(), argv, nargs, kwnames));
 
-    QB_TRY(Ref sig, c.sig.get(c.func.get()));
+    ModuleState& module = type_state(Py_TYPE(self));
+    QB_TRY(Ref sig, c.sig.get(module, c.func.get()));
     if (!sig) return checked(PyObject_Call(c.func.get(), args.get(), kwargs.get()));
 
     if (const BindPlan* plan = c.sig.plan(); plan && BindPlan::keywords_readable(kwargs.get())) {
         if (plan->incomplete(PyTuple_GET_SIZE(args.get()), kwargs.get()))
-            return derive(c, std::move(args), std::move(kwargs), std::move(sig));
+            return derive(self, c, std::move(args), std::move(kwargs), std::move(sig));
         return checked(PyObject_Call(c.func.get(), args.get(), kwargs.get()));
     }
 
-    Status complete = try_bind(sig.get(), bind_name, args.get(), kwargs.get());
+    Status complete = try_bind(module, sig.get(), bind_name, args.get(), kwargs.get());
     if (!complete) {
         Error e = std::move(complete).error();
         if (e.is_panic() || !e.matches(PyExc_TypeError)) return e;
-        Status partial = try_bind(sig.get(), bind_partial_name, args.get(), kwargs.get());
-        if (partial) return derive(c, std::move(args), std::move(kwargs), std::move(sig));
+        Status partial = try_bind(module, sig.get(), bind_partial_name, args.get(), kwargs.get());
+        if (partial) return derive(self, c, std::move(args), std::move(kwargs), std::move(sig));
         Error pe = std::move(partial).error();
         if (pe.is_panic() || !pe.matches(PyExc_TypeError)) return pe;
         // The arguments cannot fit: let the callable report it its own way.
@@ -236,8 +238,8 @@ Registrar registrar(nullptr, {&curry_type});
 
 }  // namespace
 
-Result<Ref> make_curry(Ref func, Ref args, Ref kwargs) {
-    QB_TRY(PyTypeObject * type, curry_type.get());
+Result<Ref> make_curry(const ModuleState& module, Ref func, Ref args, Ref kwargs) {
+    QB_TRY(PyTypeObject * type, curry_type.get(module));
     return make_native<CurryState>(type, std::move(func), std::move(args), std::move(kwargs));
 }
 

@@ -26,7 +26,7 @@ struct ComplementState {
 ClassSpec<ComplementState> complement_spec = callable_spec<ComplementState>("quibra._quibra.Complement");
 TypeCell complement_type("Complement", complement_spec);
 
-Result<Ref> complement_call(ComplementState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+Result<Ref> complement_call(PyObject*, ComplementState& c, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     QB_TRY(Ref r, checked(PyObject_Vectorcall(c.func.get(), args, nargsf, kwnames)));
     QB_TRY(bool truth, is_true(r.get()));
     return bool_ref(!truth);
@@ -51,7 +51,7 @@ struct JuxtState {
 ClassSpec<JuxtState> juxt_spec = callable_spec<JuxtState>("quibra._quibra.Juxt");
 TypeCell juxt_type("Juxt", juxt_spec);
 
-Result<Ref> juxt_call(JuxtState& j, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+Result<Ref> juxt_call(PyObject*, JuxtState& j, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* funcs = j.funcs.get();
     Py_ssize_t n = PyTuple_GET_SIZE(funcs);
     QB_TRY(Ref out, new_tuple(n));
@@ -116,7 +116,7 @@ Result<Ref> flat_exception_spec(PyObject* exc) {
     return checked(PyList_AsTuple(flat.get()));
 }
 
-Result<Ref> excepts_call(ExceptsState& x, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+Result<Ref> excepts_call(PyObject*, ExceptsState& x, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     PyObject* r = PyObject_Vectorcall(x.func.get(), args, nargsf, kwnames);
     if (r) return Ref::steal(r);
     Error e = Error::fetch();
@@ -147,7 +147,7 @@ Result<Ref> do_body(Args<"func, x">& a) {
 }
 
 Result<Ref> complement_body(Args<"func">& a) {
-    QB_TRY(PyTypeObject * type, complement_type.get());
+    QB_TRY(PyTypeObject * type, complement_type.get(a.state()));
     return make_native<ComplementState>(type, Ref::borrow(a.get<"func">()));
 }
 
@@ -155,13 +155,13 @@ Result<Ref> juxt_body(Args<"*funcs">& a) {
     // A single non-callable argument is the collection of functions itself.
     bool collection = a.rest().size() == 1 && !PyCallable_Check(a.rest()[0]);
     QB_TRY(Ref funcs, collection ? checked(PySequence_Tuple(a.rest()[0])) : a.rest_tuple());
-    QB_TRY(PyTypeObject * type, juxt_type.get());
+    QB_TRY(PyTypeObject * type, juxt_type.get(a.state()));
     return make_native<JuxtState>(type, std::move(funcs));
 }
 
 Result<Ref> excepts_body(Args<"exc, func, handler=None">& a) {
     QB_TRY(Ref exc, flat_exception_spec(a.get<"exc">()));
-    QB_TRY(PyTypeObject * type, excepts_type.get());
+    QB_TRY(PyTypeObject * type, excepts_type.get(a.state()));
     return make_native<ExceptsState>(type, std::move(exc), Ref::borrow(a.get<"func">()), Ref::borrow(a.get<"handler">()));
 }
 
@@ -190,7 +190,7 @@ Result<Ref> make_flip(PyObject* module) {
     QB_TRY(Ref fn, module_function(&flip_def, module));
     QB_TRY(Ref no_args, new_tuple(0));
     QB_TRY(Ref no_kwargs, new_dict());
-    return make_curry(std::move(fn), std::move(no_args), std::move(no_kwargs));
+    return make_curry(module_state(module), std::move(fn), std::move(no_args), std::move(no_kwargs));
 }
 
 Registrar registrar(functions, {}, {{"flip", make_flip}});

@@ -136,7 +136,7 @@ Result<Ref> cache_key(MemoizeState& m, PyObject* const* args, Py_ssize_t nargs, 
 // No lock spans lookup, call and store: a concurrent or re-entrant miss on
 // the same key calls func again and the later store wins. Failures are never
 // stored.
-Result<Ref> memoize_call(MemoizeState& m, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
+Result<Ref> memoize_call(PyObject*, MemoizeState& m, PyObject* const* args, std::size_t nargsf, PyObject* kwnames) {
     Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     QB_TRY(Ref key, cache_key(m, args, nargs, kwnames));
     PyObject* hit;
@@ -228,7 +228,7 @@ Result<Ref> memoize_body(Args<"func, cache=None, key=None">& a) {
     // the wrapper from being made.
     Shape shape;
     if (Result<Shape> s = analyse(a.get<"func">())) shape = *s;
-    QB_TRY(PyTypeObject * type, memoize_type.get());
+    QB_TRY(PyTypeObject * type, memoize_type.get(a.state()));
     return make_native<MemoizeState>(type, Ref::borrow(a.get<"key">()), Ref::borrow(a.get<"func">()), std::move(cache), shape.unary,
                                      shape.keywords);
 }

@@ -1,6 +1,6 @@
 #include "dicts/conventions.hpp"
 
-#include "utils/once.hpp"
+#include "utils/state.hpp"
 
 namespace quibra::dicts {
 
@@ -20,16 +20,16 @@ Result<Ref> make_container(PyObject* factory) {
     return new_dict();
 }
 
-Result<bool> has_keys(PyObject* o) {
+Result<bool> has_keys(ModuleState& module, PyObject* o) {
     if (PyDict_CheckExact(o)) return true;
-    QB_TRY(PyObject * name, keys_name.get());
+    QB_TRY(PyObject * name, keys_name.get(module));
     int rc = PyObject_HasAttrWithError(o, name);
     if (rc < 0) return Error::fetch();
     return rc == 1;
 }
 
-Result<Ref> call_items(PyObject* m) {
-    QB_TRY(PyObject * name, items_name.get());
+Result<Ref> call_items(ModuleState& module, PyObject* m) {
+    QB_TRY(PyObject * name, items_name.get(module));
     return checked(PyObject_CallMethodNoArgs(m, name));
 }
 
@@ -54,15 +54,15 @@ Result<bool> ExactDictWalk::next(Ref& key, Ref& value) {
     return true;
 }
 
-Status copy_items(PyObject* m, PyObject* result) {
+Status copy_items(ModuleState& module, PyObject* m, PyObject* result) {
     if (PyDict_CheckExact(m) && PyDict_CheckExact(result)) return checked_status(PyDict_Update(result, m));
-    return for_each_item(m, [result](PyObject* key, PyObject* value) { return store(result, key, value); });
+    return for_each_item(module, m, [result](PyObject* key, PyObject* value) { return store(result, key, value); });
 }
 
-Result<Ref> mapping_list(PyObject* rest) {
+Result<Ref> mapping_list(ModuleState& module, PyObject* rest) {
     if (PyTuple_GET_SIZE(rest) != 1) return Ref::borrow(rest);
     PyObject* only = PyTuple_GET_ITEM(rest, 0);
-    QB_TRY(bool is_mapping, has_keys(only));
+    QB_TRY(bool is_mapping, has_keys(module, only));
     if (is_mapping) return Ref::borrow(rest);
     return read_all(only);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "utils/capi.hpp"
+#include "utils/state.hpp"
 
 namespace quibra::dicts {
 
@@ -21,10 +22,10 @@ inline Status store(PyObject* result, PyObject* key, PyObject* value) {
 }
 
 // Whether `o` has an attribute named "keys" (an error from the test propagates).
-Result<bool> has_keys(PyObject* o);
+Result<bool> has_keys(ModuleState& module, PyObject* o);
 
 // `m.items()`, called by name.
-Result<Ref> call_items(PyObject* m);
+Result<Ref> call_items(ModuleState& module, PyObject* m);
 
 // The key and value of one element of an `items()` iteration: it must be a
 // tuple (the "not an instance of 'tuple'" TypeError otherwise) with at least
@@ -49,7 +50,7 @@ private:
 // Calls f(key, value) -> Status for each entry of m.items(), in order. Both
 // arguments stay alive across the call even if f mutates m.
 template <class F>
-Status for_each_item(PyObject* m, F&& f) {
+Status for_each_item(ModuleState& module, PyObject* m, F&& f) {
     if (PyDict_CheckExact(m)) {
         ExactDictWalk walk(m);
         Ref key, value;
@@ -59,7 +60,7 @@ Status for_each_item(PyObject* m, F&& f) {
             QB_CHECK(f(key.get(), value.get()));
         }
     }
-    QB_TRY(Ref items, call_items(m));
+    QB_TRY(Ref items, call_items(module, m));
     QB_TRY(Ref it, get_iter(items.get()));
     for (;;) {
         QB_TRY(Ref item, next_item(it.get()));
@@ -71,7 +72,7 @@ Status for_each_item(PyObject* m, F&& f) {
 }
 
 // Copies the entries of m into result, in m's order, by item assignment.
-Status copy_items(PyObject* m, PyObject* result);
+Status copy_items(ModuleState& module, PyObject* m, PyObject* result);
 
 // The items of an iterable read to the end, as a tuple (an exact tuple is
 // taken as it is). Callers walk its items while Python code runs: a list of
@@ -81,6 +82,6 @@ Result<Ref> read_all(PyObject* iterable);
 
 // The mappings named by a `*dicts` tuple, as a tuple: a lone argument
 // without "keys" is itself the collection of mappings (read to the end now).
-Result<Ref> mapping_list(PyObject* rest);
+Result<Ref> mapping_list(ModuleState& module, PyObject* rest);
 
 }  // namespace quibra::dicts

@@ -70,11 +70,11 @@ Status apply_to_entry(PyObject* func, PyObject* result, PyObject* key, PyObject*
 }
 
 template <Op op>
-Result<Ref> transform(PyObject* func, PyObject* d, PyObject* factory) {
+Result<Ref> transform(ModuleState& module, PyObject* func, PyObject* d, PyObject* factory) {
     // The container comes first: the factory runs even if `d` is unusable.
     QB_TRY(Ref result, make_container(factory));
     PyObject* out = result.get();
-    QB_CHECK(for_each_item(d, [func, out](PyObject* key, PyObject* value) {
+    QB_CHECK(for_each_item(module, d, [func, out](PyObject* key, PyObject* value) {
         return apply_to_entry<op>(func, out, key, value);
     }));
     return result;
@@ -82,12 +82,12 @@ Result<Ref> transform(PyObject* func, PyObject* d, PyObject* factory) {
 
 template <Op op>
 Result<Ref> map_body(Args<"func, d, factory=None">& a) {
-    return transform<op>(a.get<"func">(), a.get<"d">(), a.get<"factory">());
+    return transform<op>(a.state(), a.get<"func">(), a.get<"d">(), a.get<"factory">());
 }
 
 template <Op op>
 Result<Ref> filter_body(Args<"predicate, d, factory=None">& a) {
-    return transform<op>(a.get<"predicate">(), a.get<"d">(), a.get<"factory">());
+    return transform<op>(a.state(), a.get<"predicate">(), a.get<"d">(), a.get<"factory">());
 }
 
 PyMethodDef functions[] = {

@@ -37,13 +37,13 @@ Result<Ref> merge_body(Args<"*dicts, factory=None">& a) {
     }
     QB_TRY(Ref result, make_container(factory));
     QB_TRY(Ref dicts, a.rest_tuple());
-    QB_TRY(Ref maps, mapping_list(dicts.get()));
+    QB_TRY(Ref maps, mapping_list(a.state(), dicts.get()));
     // A tuple: its items stay put whatever keys() and items() do.
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(maps.get()); ++i) {
         PyObject* m = PyTuple_GET_ITEM(maps.get(), i);
-        QB_TRY(bool is_mapping, has_keys(m));
+        QB_TRY(bool is_mapping, has_keys(a.state(), m));
         if (!is_mapping) return not_iterable(m);
-        QB_CHECK(copy_items(m, result.get()));
+        QB_CHECK(copy_items(a.state(), m, result.get()));
     }
     return result;
 }
@@ -131,7 +131,7 @@ Status to_dict(BuiltinGroups& native, PyObject* groups) {
 Result<Ref> merge_with_body(Args<"func, *dicts, factory=None">& a) {
     PyObject* func = a.get<"func">();
     QB_TRY(Ref dicts, a.rest_tuple());
-    QB_TRY(Ref maps, mapping_list(dicts.get()));
+    QB_TRY(Ref maps, mapping_list(a.state(), dicts.get()));
     QB_TRY(bool int_hash, int_hash_inline_ok());
     BuiltinGroups native(int_hash);
     Ref groups;  // the private dict, once a key other than a builtin one has come
@@ -147,7 +147,7 @@ Result<Ref> merge_with_body(Args<"func, *dicts, factory=None">& a) {
     };
     // maps is a tuple of our own: callbacks cannot change it under us.
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(maps.get()); ++i)
-        QB_CHECK(for_each_item(PyTuple_GET_ITEM(maps.get(), i), file));
+        QB_CHECK(for_each_item(a.state(), PyTuple_GET_ITEM(maps.get(), i), file));
     QB_TRY(Ref result, make_container(a.get<"factory">()));
     if (!groups) {
         auto combine = [&](PyObject* key, PyObject* values) -> Status {

@@ -74,7 +74,7 @@ Result<Ref> get_in_body(Args<"keys, coll, default=None, no_default=False">& a) {
 
 Result<Ref> assoc_body(Args<"d, key, value, factory=None">& a) {
     QB_TRY(Ref result, make_container(a.get<"factory">()));
-    QB_CHECK(copy_items(a.get<"d">(), result.get()));
+    QB_CHECK(copy_items(a.state(), a.get<"d">(), result.get()));
     QB_CHECK(store(result.get(), a.get<"key">(), a.get<"value">()));
     return result;
 }
@@ -88,7 +88,7 @@ Status discard(PyObject* result, PyObject* key) {
 
 Result<Ref> dissoc_body(Args<"d, *keys, factory=None">& a) {
     QB_TRY(Ref result, make_container(a.get<"factory">()));
-    QB_CHECK(copy_items(a.get<"d">(), result.get()));
+    QB_CHECK(copy_items(a.state(), a.get<"d">(), result.get()));
     for (PyObject* key : a.rest()) QB_CHECK(discard(result.get(), key));
     return result;
 }
@@ -125,7 +125,7 @@ Result<Ref> child_of(PyObject* m, PyObject* key) {
 
 // One level's new container holding the items of m, plus m's child at key
 // (empty when missing). m may be empty: a fresh empty dict.
-Result<Ref> copy_level(PyObject* m, PyObject* key, PyObject* factory, Ref& child) {
+Result<Ref> copy_level(ModuleState& module, PyObject* m, PyObject* key, PyObject* factory, Ref& child) {
     child = Ref();
     if (m && !factory && PyDict_CheckExact(m)) {
         // A new dict filled from a plain dict is that dict's copy.
@@ -135,9 +135,9 @@ Result<Ref> copy_level(PyObject* m, PyObject* key, PyObject* factory, Ref& child
     }
     QB_TRY(Ref result, make_container(factory));
     if (!m) return result;
-    QB_TRY(bool mapping, has_keys(m));
+    QB_TRY(bool mapping, has_keys(module, m));
     if (!mapping) return result;
-    QB_CHECK(copy_items(m, result.get()));
+    QB_CHECK(copy_items(module, m, result.get()));
     QB_TRY(child, child_of(m, key));
     return result;
 }
@@ -145,7 +145,7 @@ Result<Ref> copy_level(PyObject* m, PyObject* key, PyObject* factory, Ref& child
 // Rebuilds every level along the path, top down, then assigns bottom up.
 // Iterative, so a long path cannot exhaust the native stack; the order of the
 // calls into Python is that of the natural recursion.
-Result<Ref> rebuild_path(PyObject* d, PyObject* keys, PyObject* factory, const Leaf& leaf) {
+Result<Ref> rebuild_path(ModuleState& module, PyObject* d, PyObject* keys, PyObject* factory, const Leaf& leaf) {
     QB_TRY(Ref path, read_all(keys));  // a tuple: the keys stay put while Python code runs
     Py_ssize_t n = PyTuple_GET_SIZE(path.get());
     if (n == 0) return Error::stop_iteration();
@@ -156,7 +156,7 @@ Result<Ref> rebuild_path(PyObject* d, PyObject* keys, PyObject* factory, const L
     Ref m = Ref::borrow(d);  // the input level; empty: a fresh empty dict
     Ref child;
     for (Py_ssize_t i = 0;; ++i) {
-        QB_TRY(Ref result, copy_level(m.get(), key[i], factory, child));
+        QB_TRY(Ref result, copy_level(module, m.get(), key[i], factory, child));
         levels.push_back(std::move(result));
         if (i + 1 == n) break;
         if (child) {
@@ -180,14 +180,14 @@ Result<Ref> rebuild_path(PyObject* d, PyObject* keys, PyObject* factory, const L
 Result<Ref> assoc_in_body(Args<"d, keys, value, factory=None">& a) {
     Leaf leaf;
     leaf.value = a.get<"value">();
-    return rebuild_path(a.get<"d">(), a.get<"keys">(), a.get<"factory">(), leaf);
+    return rebuild_path(a.state(), a.get<"d">(), a.get<"keys">(), a.get<"factory">(), leaf);
 }
 
 Result<Ref> update_in_body(Args<"d, keys, func, default=None, factory=None">& a) {
     Leaf leaf;
     leaf.func = a.get<"func">();
     leaf.fallback = a.get<"default">();
-    return rebuild_path(a.get<"d">(), a.get<"keys">(), a.get<"factory">(), leaf);
+    return rebuild_path(a.state(), a.get<"d">(), a.get<"keys">(), a.get<"factory">(), leaf);
 }
 
 PyMethodDef functions[] = {

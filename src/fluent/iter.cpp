@@ -27,8 +27,6 @@ struct IterState {
     int traverse(const Visitor& visit) const { return visit(inner); }
 };
 
-extern TypeCell iter_type;
-
 // Looked up in these modules at every call, as the methods promise.
 CachedModule builtins_module("builtins");
 CachedModule functools_module("functools");
@@ -36,22 +34,23 @@ InternedName map_name("map"), filter_name("filter"), list_name("list"), dict_nam
 
 PyObject* inner_of(PyObject* self) noexcept { return state_of<IterState>(self).inner.get(); }
 
-// A fresh Iter around a result the method built.
-Result<Ref> wrap(Result<Ref> built) {
+ModuleState& state_of_iter(PyObject* self) noexcept { return type_state(Py_TYPE(self)); }
+
+// A fresh Iter (of self's own class) around a result the method built.
+Result<Ref> wrap(PyObject* self, Result<Ref> built) {
     if (!built) return std::move(built).error();
-    QB_TRY(PyTypeObject * type, iter_type.get());
-    return make_native<IterState>(type, std::move(built).value());
+    return make_native<IterState>(Py_TYPE(self), std::move(built).value());
 }
 
 // builtins.<name>(inner), the builtin looked up at every call.
 Result<Ref> builtin_of_inner(InternedName& name, PyObject* self) {
-    QB_TRY(Ref fn, builtins_module.attr(name));
+    QB_TRY(Ref fn, builtins_module.attr(state_of_iter(self), name));
     return call(fn.get(), inner_of(self));
 }
 
 // builtins.<name>(f, inner).
 Result<Ref> builtin_with(InternedName& name, PyObject* f, PyObject* self) {
-    QB_TRY(Ref fn, builtins_module.attr(name));
+    QB_TRY(Ref fn, builtins_module.attr(state_of_iter(self), name));
     return call(fn.get(), f, inner_of(self));
 }
 
@@ -71,10 +70,10 @@ PyObject* iter_iter(PyObject* self) noexcept {
 
 // ---- lazy methods ---------------------------------------------------------------
 
-Result<Ref> map_method(Args<"$self, f">& a) { return wrap(builtin_with(map_name, a.get<"f">(), a.self)); }
-Result<Ref> filter_method(Args<"$self, f">& a) { return wrap(builtin_with(filter_name, a.get<"f">(), a.self)); }
+Result<Ref> map_method(Args<"$self, f">& a) { return wrap(a.self, builtin_with(map_name, a.get<"f">(), a.self)); }
+Result<Ref> filter_method(Args<"$self, f">& a) { return wrap(a.self, builtin_with(filter_name, a.get<"f">(), a.self)); }
 
-Result<Ref> unique_method(Args<"$self, key=None">& a) { return wrap(build_unique(inner_of(a.self), a.get<"key">())); }
+Result<Ref> unique_method(Args<"$self, key=None">& a) { return wrap(a.self, build_unique(a.state(), inner_of(a.self), a.get<"key">())); }
 
 // n is converted to an unsigned count before anything else, so -1 fails in
 // conversion rather than inside islice. An exact int is its own value.
@@ -88,37 +87,41 @@ Result<Ref> count_arg(Args<P>& a) {
 
 Result<Ref> take_method(Args<"$self, n">& a) {
     QB_TRY(Ref n, count_arg(a));
-    return wrap(take_iter(n.get(), inner_of(a.self)));
+    return wrap(a.self, take_iter(a.state(), n.get(), inner_of(a.self)));
 }
 
 Result<Ref> drop_method(Args<"$self, n">& a) {
     QB_TRY(Ref n, count_arg(a));
-    return wrap(drop_iter(n.get(), inner_of(a.self)));
+    return wrap(a.self, drop_iter(a.state(), n.get(), inner_of(a.self)));
 }
 
 Result<Ref> sliding_window_method(Args<"$self, n">& a) {
     QB_TRY(unsigned long long n, a.to_u64<"n">());
-    return wrap(build_sliding_window(n, inner_of(a.self)));
+    return wrap(a.self, build_sliding_window(a.state(), n, inner_of(a.self)));
 }
 
 Result<Ref> partition_all_method(Args<"$self, n">& a) {
     QB_TRY(unsigned long long n, a.to_u64<"n">());
-    return wrap(build_chunker(n, inner_of(a.self)));
+    return wrap(a.self, build_chunker(a.state(), n, inner_of(a.self)));
 }
 
-Result<Ref> flat_map_method(Args<"$self, f">& a) { return wrap(flat_map_iter(a.get<"f">(), inner_of(a.self))); }
+Result<Ref> flat_map_method(Args<"$self, f">& a) {
+    return wrap(a.self, flat_map_iter(a.state(), a.get<"f">(), inner_of(a.self)));
+}
 
-Result<Ref> pluck_method(Args<"$self, ind">& a) { return wrap(build_pluck(a.get<"ind">(), inner_of(a.self), nullptr)); }
+Result<Ref> pluck_method(Args<"$self, ind">& a) {
+    return wrap(a.self, build_pluck(a.state(), a.get<"ind">(), inner_of(a.self), nullptr));
+}
 
 // Unlike interpose(), nothing is read now: the first element (if any) comes
 // with the first step, so an empty inner simply yields nothing.
 Result<Ref> interpose_method(Args<"$self, el">& a) {
     QB_TRY(RawSource source, RawSource::open(inner_of(a.self)));
-    return wrap(build_interpose(a.get<"el">(), std::move(source)));
+    return wrap(a.self, build_interpose(a.state(), a.get<"el">(), std::move(source)));
 }
 
 Result<Ref> accumulate_method(Args<"$self, binop">& a) {
-    return wrap(accumulate_iter(a.get<"binop">(), inner_of(a.self), nullptr));
+    return wrap(a.self, accumulate_iter(a.state(), a.get<"binop">(), inner_of(a.self), nullptr));
 }
 
 // ---- terminal methods -----------------------------------------------------------
@@ -128,25 +131,25 @@ Result<Ref> to_dict_method(PyObject* self) { return builtin_of_inner(dict_name, 
 
 Result<Ref> reduce_method(Args<"$self, binop, *rest">& a) {
     QB_TRY(PyObject * initial, a.optional_rest("reduce", 2));
-    QB_TRY(Ref reduce, functools_module.attr(reduce_name));
+    QB_TRY(Ref reduce, functools_module.attr(a.state(), reduce_name));
     if (initial) return call(reduce.get(), a.get<"binop">(), inner_of(a.self), initial);
     return call(reduce.get(), a.get<"binop">(), inner_of(a.self));
 }
 
 Result<Ref> count_method(PyObject* self) {
-    QB_TRY(unsigned long long n, count_of(inner_of(self)));
+    QB_TRY(unsigned long long n, count_of(state_of_iter(self), inner_of(self)));
     return checked(PyLong_FromUnsignedLongLong(n));
 }
 
 Result<Ref> frequencies_method(PyObject* self) { return frequencies_of(inner_of(self)); }
 Result<Ref> group_by_method(Args<"$self, key">& a) { return groupby_of(a.get<"key">(), inner_of(a.self)); }
 
-Result<Ref> first_method(PyObject* self) { return first_opt_of(inner_of(self)); }
-Result<Ref> last_method(PyObject* self) { return last_opt_of(inner_of(self)); }
+Result<Ref> first_method(PyObject* self) { return first_opt_of(state_of_iter(self), inner_of(self)); }
+Result<Ref> last_method(PyObject* self) { return last_opt_of(state_of_iter(self), inner_of(self)); }
 
 Result<Ref> nth_method(Args<"$self, i">& a) {
     QB_TRY(unsigned long long i, a.to_u64<"i">());
-    return nth_opt_of(i, inner_of(a.self));
+    return nth_opt_of(a.state(), i, inner_of(a.self));
 }
 
 PyMethodDef iter_methods[] = {

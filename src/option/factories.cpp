@@ -19,8 +19,8 @@ namespace {
 // None, by identity, is the only value that becomes an empty option.
 Result<Ref> option_of(Args<"v">& a) {
     PyObject* v = a.get<"v">();
-    if (v == Py_None) return make_nothing();
-    return make_some(v);
+    if (v == Py_None) return make_nothing(a.state());
+    return make_some(a.state(), v);
 }
 
 // Ok(f()), or Err(exception) for an Exception; KeyboardInterrupt, SystemExit
@@ -29,14 +29,14 @@ Result<Ref> result_of(Args<"f">& a) {
     PyObject* r = PyObject_CallNoArgs(a.get<"f">());
     if (r) {
         Ref value = Ref::steal(r);
-        return make_ok(value.get());
+        return make_ok(a.state(), value.get());
     }
     Error e = Error::fetch();
     if (!e.matches(PyExc_Exception)) return e;
     // The fetched instance carries its __traceback__ with it.
     Ref exc = e.exception();
     if (!exc) return Error::fetch();
-    return make_err(exc.get());
+    return make_err(a.state(), exc.get());
 }
 
 PyMethodDef option_methods[] = {
@@ -50,8 +50,8 @@ PyMethodDef result_methods[] = {
 };
 
 // Neither class has a constructor or a docstring: they only carry `of`.
-ClassSpec<NoState> option_spec("quibra._quibra.Option", {{Py_tp_methods, option_methods}});
-ClassSpec<NoState> result_spec("quibra._quibra.Result", {{Py_tp_methods, result_methods}});
+ClassSpec<NoState> option_spec("quibra._quibra.Option", {}, 0, option_methods);
+ClassSpec<NoState> result_spec("quibra._quibra.Result", {}, 0, result_methods);
 
 TypeCell option_cell("Option", option_spec);
 TypeCell result_cell("Result", result_spec);
@@ -59,25 +59,27 @@ TypeCell result_cell("Result", result_spec);
 // ---- accessors ------------------------------------------------------------------
 
 // Some(item) for a fetched item, an empty option for the end.
-Result<Ref> option_of_item(const Ref& item) { return item ? make_some(item.get()) : make_nothing(); }
+Result<Ref> option_of_item(const ModuleState& module, const Ref& item) {
+    return item ? make_some(module, item.get()) : make_nothing(module);
+}
 
-Result<Ref> first_opt_body(Args<"seq">& a) { return first_opt_of(a.get<"seq">()); }
-Result<Ref> last_opt_body(Args<"seq">& a) { return last_opt_of(a.get<"seq">()); }
+Result<Ref> first_opt_body(Args<"seq">& a) { return first_opt_of(a.state(), a.get<"seq">()); }
+Result<Ref> last_opt_body(Args<"seq">& a) { return last_opt_of(a.state(), a.get<"seq">()); }
 
 // n is converted before seq is touched.
 Result<Ref> nth_opt_body(Args<"n, seq">& a) {
     QB_TRY(unsigned long long n, a.to_u64<"n">());
-    return nth_opt_of(n, a.get<"seq">());
+    return nth_opt_of(a.state(), n, a.get<"seq">());
 }
 
 Result<Ref> get_opt_body(Args<"ind, coll">& a) {
     PyObject* r = PyObject_GetItem(a.get<"coll">(), a.get<"ind">());
     if (r) {
         Ref value = Ref::steal(r);
-        return make_some(value.get());
+        return make_some(a.state(), value.get());
     }
     Error e = Error::fetch();
-    if (e.is_lookup_error()) return make_nothing();
+    if (e.is_lookup_error()) return make_nothing(a.state());
     return e;
 }
 
@@ -88,19 +90,19 @@ Result<Ref> get_in_opt_body(Args<"coll, *keys">& a) {
         PyObject* next = PyObject_GetItem(cur.get(), key);
         if (!next) {
             Error e = Error::fetch();
-            if (e.is_lookup_error()) return make_nothing();
+            if (e.is_lookup_error()) return make_nothing(a.state());
             return e;
         }
         cur = Ref::steal(next);
     }
-    return make_some(cur.get());
+    return make_some(a.state(), cur.get());
 }
 
 // Some((first, chain((first,), it))); the chain shares the caller's iterator.
 Result<Ref> peek_opt_body(Args<"seq">& a) {
     QB_TRY(Ref pair, peek_of(a.get<"seq">()));
-    if (!pair) return make_nothing();
-    return make_some(pair.get());
+    if (!pair) return make_nothing(a.state());
+    return make_some(a.state(), pair.get());
 }
 
 PyMethodDef functions[] = {
@@ -117,30 +119,30 @@ Registrar registrar(functions, {&option_cell, &result_cell});
 
 }  // namespace
 
-Result<Ref> first_opt_of(PyObject* seq) {
+Result<Ref> first_opt_of(const ModuleState& module, PyObject* seq) {
     QB_TRY(Ref it, get_iter(seq));
     QB_TRY(Ref item, next_item(it.get()));
-    return option_of_item(item);
+    return option_of_item(module, item);
 }
 
-Result<Ref> last_opt_of(PyObject* seq) {
+Result<Ref> last_opt_of(const ModuleState& module, PyObject* seq) {
     QB_TRY(Ref it, get_iter(seq));
     Ref last;
     for (;;) {
         QB_TRY(Ref item, next_item(it.get()));
-        if (!item) return option_of_item(last);
+        if (!item) return option_of_item(module, last);
         last = std::move(item);  // the previous element goes at once
     }
 }
 
-Result<Ref> nth_opt_of(unsigned long long n, PyObject* seq) {
+Result<Ref> nth_opt_of(const ModuleState& module, unsigned long long n, PyObject* seq) {
     QB_TRY(Ref it, get_iter(seq));
     for (unsigned long long i = 0; i < n; ++i) {
         QB_TRY(Ref skipped, next_item(it.get()));
-        if (!skipped) return make_nothing();
+        if (!skipped) return make_nothing(module);
     }
     QB_TRY(Ref item, next_item(it.get()));
-    return option_of_item(item);
+    return option_of_item(module, item);
 }
 
 }  // namespace quibra

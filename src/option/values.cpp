@@ -66,16 +66,13 @@ extern TypeCell nothing_cell;
 extern TypeCell ok_cell;
 extern TypeCell err_cell;
 
-Result<Ref> wrap(TypeCell& cell, Ref value) {
-    QB_TRY(PyTypeObject * type, cell.get());
+Result<Ref> wrap(const ModuleState& module, const TypeCell& cell, Ref value) {
+    QB_TRY(PyTypeObject * type, cell.get(module));
     return make_payload(type, std::move(value));
 }
 
-bool instance_of(TypeCell& cell, PyObject* o) {
-    Result<PyTypeObject*> type = cell.get_or_raise();
-    // A type that cannot be created has no instances; the error is dropped.
-    return type && PyObject_TypeCheck(o, *type);
-}
+// The module state of a value's own class.
+ModuleState& state_of_value(PyObject* self) noexcept { return type_state(Py_TYPE(self)); }
 
 // ---- slots shared by the payload classes ------------------------------------
 
@@ -143,7 +140,7 @@ Result<Ref> error_new(Args<"error">& a) {
 
 Result<Ref> some_map(Args<"$self, f">& a) {
     QB_TRY(Ref r, call(a.get<"f">(), payload(a.self)));
-    return wrap(some_cell, std::move(r));
+    return wrap(a.state(), some_cell, std::move(r));
 }
 
 Result<Ref> some_and_then(Args<"$self, f">& a) {
@@ -155,7 +152,7 @@ Result<Ref> some_and_then(Args<"$self, f">& a) {
 Result<Ref> some_filter(Args<"$self, pred">& a) {
     QB_TRY(Ref verdict, call(a.get<"pred">(), payload(a.self)));
     QB_TRY(bool keep, is_true(verdict.get()));
-    return keep ? make_some(payload(a.self)) : make_nothing();
+    return keep ? make_some(a.state(), payload(a.self)) : make_nothing(a.state());
 }
 
 Result<Ref> some_unwrap(PyObject* self) { return Ref::borrow(payload(self)); }
@@ -164,7 +161,7 @@ template <FixedString P>
 Result<Ref> own_payload(Args<P>& a) {
     return Ref::borrow(payload(a.self));
 }
-Result<Ref> some_ok_or(Args<"$self, err">& a) { return make_ok(payload(a.self)); }
+Result<Ref> some_ok_or(Args<"$self, err">& a) { return make_ok(a.state(), payload(a.self)); }
 Result<Ref> yes(PyObject*) { return bool_ref(true); }
 Result<Ref> no(PyObject*) { return bool_ref(false); }
 
@@ -207,14 +204,14 @@ ClassSpec<Payload> some_spec("quibra._quibra.Some", {
 Result<Ref> nothing_new(Args<"">& a) { return make_empty(reinterpret_cast<PyTypeObject*>(a.self)); }
 // A new empty option, whatever the argument (map, and_then, filter).
 template <FixedString P>
-Result<Ref> fresh_nothing(Args<P>&) {
-    return make_nothing();
+Result<Ref> fresh_nothing(Args<P>& a) {
+    return make_nothing(a.state());
 }
 
 Result<Ref> nothing_unwrap(PyObject*) { return Error::value_error("called `unwrap` on Nothing"); }
 Result<Ref> nothing_unwrap_or(Args<"$self, default">& a) { return Ref::borrow(a.get<"default">()); }
 Result<Ref> nothing_unwrap_or_else(Args<"$self, f">& a) { return call(a.get<"f">()); }
-Result<Ref> nothing_ok_or(Args<"$self, err">& a) { return make_err(a.get<"err">()); }
+Result<Ref> nothing_ok_or(Args<"$self, err">& a) { return make_err(a.state(), a.get<"err">()); }
 
 PyMethodDef nothing_methods[] = {
     QB_METHOD("NothingType", "map", fresh_nothing<"$self, f">),
@@ -243,7 +240,7 @@ ClassSpec<NoState> nothing_spec("quibra._quibra.NothingType", {
 
 Result<Ref> ok_map(Args<"$self, f">& a) {
     QB_TRY(Ref r, call(a.get<"f">(), payload(a.self)));
-    return wrap(ok_cell, std::move(r));
+    return wrap(a.state(), ok_cell, std::move(r));
 }
 
 Result<Ref> ok_and_then(Args<"$self, f">& a) {
@@ -252,10 +249,10 @@ Result<Ref> ok_and_then(Args<"$self, f">& a) {
     return r;
 }
 
-Result<Ref> ok_same(Args<"$self, f">& a) { return make_ok(payload(a.self)); }
+Result<Ref> ok_same(Args<"$self, f">& a) { return make_ok(a.state(), payload(a.self)); }
 Result<Ref> ok_unwrap(PyObject* self) { return Ref::borrow(payload(self)); }
-Result<Ref> ok_ok(PyObject* self) { return make_some(payload(self)); }
-Result<Ref> nothing_of(PyObject*) { return make_nothing(); }
+Result<Ref> ok_ok(PyObject* self) { return make_some(state_of_value(self), payload(self)); }
+Result<Ref> nothing_of(PyObject* self) { return make_nothing(state_of_value(self)); }
 
 PyMethodDef ok_methods[] = {
     QB_METHOD("Ok", "map", ok_map),
@@ -283,11 +280,11 @@ ClassSpec<Payload> ok_spec("quibra._quibra.Ok", {
 
 // ---- Err --------------------------------------------------------------------------
 
-Result<Ref> err_same(Args<"$self, f">& a) { return make_err(payload(a.self)); }
+Result<Ref> err_same(Args<"$self, f">& a) { return make_err(a.state(), payload(a.self)); }
 
 Result<Ref> err_map_err(Args<"$self, f">& a) {
     QB_TRY(Ref r, call(a.get<"f">(), payload(a.self)));
-    return wrap(err_cell, std::move(r));
+    return wrap(a.state(), err_cell, std::move(r));
 }
 
 // The repr is taken first: if it fails, that exception replaces the ValueError.
@@ -298,7 +295,7 @@ Result<Ref> err_unwrap(PyObject* self) {
 }
 
 Result<Ref> err_unwrap_or(Args<"$self, default">& a) { return Ref::borrow(a.get<"default">()); }
-Result<Ref> err_err(PyObject* self) { return make_some(payload(self)); }
+Result<Ref> err_err(PyObject* self) { return make_some(state_of_value(self), payload(self)); }
 
 PyMethodDef err_methods[] = {
     QB_METHOD("Err", "map", err_same),
@@ -336,24 +333,24 @@ TypeCell nothing_cell("NothingType", nothing_spec);
 TypeCell ok_cell("Ok", ok_spec, [](PyTypeObject* t) { return set_match_args(t, "value"); });
 TypeCell err_cell("Err", err_spec, [](PyTypeObject* t) { return set_match_args(t, "error"); });
 
-Result<Ref> make_module_nothing(PyObject*) { return make_nothing(); }
+Result<Ref> make_module_nothing(PyObject* module) { return make_nothing(module_state(module)); }
 
 Registrar registrar(nullptr, {&some_cell, &nothing_cell, &ok_cell, &err_cell}, {{"Nothing", make_module_nothing}});
 
 }  // namespace
 
-Result<Ref> make_some(PyObject* value) { return wrap(some_cell, Ref::borrow(value)); }
-Result<Ref> make_ok(PyObject* value) { return wrap(ok_cell, Ref::borrow(value)); }
-Result<Ref> make_err(PyObject* error) { return wrap(err_cell, Ref::borrow(error)); }
+Result<Ref> make_some(const ModuleState& module, PyObject* value) { return wrap(module, some_cell, Ref::borrow(value)); }
+Result<Ref> make_ok(const ModuleState& module, PyObject* value) { return wrap(module, ok_cell, Ref::borrow(value)); }
+Result<Ref> make_err(const ModuleState& module, PyObject* error) { return wrap(module, err_cell, Ref::borrow(error)); }
 
-Result<Ref> make_nothing() {
-    QB_TRY(PyTypeObject * type, nothing_cell.get());
+Result<Ref> make_nothing(const ModuleState& module) {
+    QB_TRY(PyTypeObject * type, nothing_cell.get(module));
     return make_empty(type);
 }
 
-bool is_some(PyObject* o) { return instance_of(some_cell, o); }
-bool is_nothing(PyObject* o) { return instance_of(nothing_cell, o); }
-bool is_ok(PyObject* o) { return instance_of(ok_cell, o); }
-bool is_err(PyObject* o) { return instance_of(err_cell, o); }
+bool is_some(PyObject* o) { return some_cell.instance(o); }
+bool is_nothing(PyObject* o) { return nothing_cell.instance(o); }
+bool is_ok(PyObject* o) { return ok_cell.instance(o); }
+bool is_err(PyObject* o) { return err_cell.instance(o); }
 
 }  // namespace quibra

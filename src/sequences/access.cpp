@@ -37,7 +37,7 @@ Result<Ref> nth_body(Args<"n, seq">& a) {
     PyObject* n = a.get<"n">();
     PyObject* seq = a.get<"seq">();
     if (PyList_Check(seq) || PyTuple_Check(seq)) return get_item(seq, n);
-    QB_TRY(PyObject * sequence, sequence_abc.get());
+    QB_TRY(PyObject * sequence, sequence_abc.get(a.state()));
     int is_seq = PyObject_IsInstance(seq, sequence);
     if (is_seq < 0) return Error::fetch();
     if (is_seq) return get_item(seq, n);
@@ -94,7 +94,7 @@ Result<Ref> peek_body(Args<"seq">& a) {
 }
 
 Result<Ref> count_body(Args<"seq">& a) {
-    QB_TRY(unsigned long long n, count_of(a.get<"seq">()));
+    QB_TRY(unsigned long long n, count_of(a.state(), a.get<"seq">()));
     return checked(PyLong_FromUnsignedLongLong(n));
 }
 
@@ -141,8 +141,8 @@ Result<unsigned long long> count_remaining(PyObject* it) {
 
 }  // namespace
 
-Result<unsigned long long> count_of(PyObject* seq) {
-    QB_TRY(PyObject * name, len_name.get());
+Result<unsigned long long> count_of(ModuleState& module, PyObject* seq) {
+    QB_TRY(PyObject * name, len_name.get(module));
     int has_len = PyObject_HasAttrWithError(seq, name);
     if (has_len < 0) return Error::fetch();
     if (has_len) {

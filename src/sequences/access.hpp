@@ -2,6 +2,7 @@
 #pragma once
 
 #include "utils/capi.hpp"
+#include "utils/state.hpp"
 
 namespace quibra {
 
@@ -10,6 +11,6 @@ namespace quibra {
 Result<Ref> peek_of(PyObject* seq);
 // len(seq) when seq has __len__ (never iterating it), else the number of
 // elements iter(seq) delivers.
-Result<unsigned long long> count_of(PyObject* seq);
+Result<unsigned long long> count_of(ModuleState& module, PyObject* seq);
 
 }  // namespace quibra

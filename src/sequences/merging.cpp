@@ -22,8 +22,8 @@ Result<Ref> pair(PyObject* a, PyObject* b) { return checked(PyTuple_Pack(2, a, b
 
 // ---- merge_sorted -----------------------------------------------------------------------
 
-// Looked up once per process: heapq.merge already does the merging, and a
-// fresh import on every call would only repeat the module-cache lookup.
+// Kept once looked up: heapq.merge already does the merging, and a fresh
+// import on every call would only repeat the module-cache lookup.
 CachedAttr heapq_merge("heapq", "merge");
 
 // Nothing but the merge iterator's own next item: this state is all that
@@ -36,7 +36,7 @@ struct MergeState {
 };
 
 Result<Ref> merge_sorted_body(Args<"*seqs, key=None">& a) {
-    QB_TRY(PyObject * merge, heapq_merge.get());
+    QB_TRY(PyObject * merge, heapq_merge.get(a.state()));
     QB_TRY(Ref seqs, a.rest_tuple());
     Ref kwargs;
     if (PyObject* key = a.get<"key">()) {
@@ -45,7 +45,7 @@ Result<Ref> merge_sorted_body(Args<"*seqs, key=None">& a) {
     }
     QB_TRY(Ref merged, checked(PyObject_Call(merge, seqs.get(), kwargs.get())));
     QB_TRY(Ref it, get_iter(merged.get()));
-    return make_rust_iter<MergeState>(std::move(it));
+    return make_rust_iter<MergeState>(a.state(), std::move(it));
 }
 
 // ---- join -------------------------------------------------------------------------------
@@ -323,7 +323,7 @@ Result<Ref> join_body(
     in.rightkey = Ref::borrow(a.get<"rightkey">());
     in.left_default = Ref::borrow(a.get<"left_default">());
     in.right_default = Ref::borrow(a.get<"right_default">());
-    return make_rust_iter<JoinState>(std::move(in), int_hash);
+    return make_rust_iter<JoinState>(a.state(), std::move(in), int_hash);
 }
 
 // ---- diff -------------------------------------------------------------------------------
@@ -472,7 +472,7 @@ Result<Ref> diff_body(Args<"*seqs, **kwargs">& a) {
         sources.emplace_back(std::move(source));
     }
     std::vector<Ref> values(inputs.size()), keys(key ? inputs.size() : 0);
-    return make_rust_iter<DiffState>(std::move(sources), std::move(fill), std::move(key), std::move(values),
+    return make_rust_iter<DiffState>(a.state(), std::move(sources), std::move(fill), std::move(key), std::move(values),
                                      std::move(keys));
 }
 

@@ -118,7 +118,7 @@ private:
 
 Result<Ref> pluck_body(Args<"ind, seqs, *rest">& a) {
     QB_TRY(PyObject * dflt, a.optional_rest("pluck", 3));
-    return build_pluck(a.get<"ind">(), a.get<"seqs">(), dflt);
+    return build_pluck(a.state(), a.get<"ind">(), a.get<"seqs">(), dflt);
 }
 
 PyMethodDef functions[] = {
@@ -130,13 +130,13 @@ Registrar registrar(functions, {&pluck_iter_type});
 
 }  // namespace
 
-Result<Ref> build_pluck(PyObject* ind, PyObject* seqs, PyObject* dflt) {
+Result<Ref> build_pluck(const ModuleState& module, PyObject* ind, PyObject* seqs, PyObject* dflt) {
     if (dflt || PyList_Check(ind)) {
         QB_TRY(Ref it, get_iter(seqs));
-        return make_rust_iter<GeneralPluckState>(std::move(it), Ref::borrow(ind), Ref::borrow(dflt));
+        return make_rust_iter<GeneralPluckState>(module, std::move(it), Ref::borrow(ind), Ref::borrow(dflt));
     }
     QB_TRY(RawSource source, RawSource::open(seqs));
-    return make_iterator<PluckState>(pluck_iter_type, Ref::borrow(ind), std::move(source));
+    return make_iterator<PluckState>(module, pluck_iter_type, Ref::borrow(ind), std::move(source));
 }
 
 }  // namespace quibra

@@ -16,49 +16,49 @@ namespace quibra {
 
 namespace {
 
-// Kept for the life of the process; a failed lookup leaves the cell empty so
-// the next call retries it.
+// Kept once looked up; a failed lookup leaves the cell empty so the next
+// call retries it.
 CachedAttr islice_attr("itertools", "islice");
 CachedAttr chain_attr("itertools", "chain");
 CachedAttr map_attr("builtins", "map");
-OnceCell from_iterable_cell;
+StateCell from_iterable_cell;
 
-Result<PyObject*> from_iterable() {
-    return from_iterable_cell.get([]() -> Result<Ref> {
-        QB_TRY(PyObject * chain, chain_attr.get());
+Result<PyObject*> from_iterable(ModuleState& module) {
+    return from_iterable_cell.get(module, [&module]() -> Result<Ref> {
+        QB_TRY(PyObject * chain, chain_attr.get(module));
         return checked(PyObject_GetAttrString(chain, "from_iterable"));
     });
 }
 
 // chain.from_iterable(seqs): the inner sequences are opened only when
 // iteration reaches them.
-Result<Ref> concat_iter(PyObject* seqs) {
-    QB_TRY(PyObject * fi, from_iterable());
+Result<Ref> concat_iter(ModuleState& module, PyObject* seqs) {
+    QB_TRY(PyObject * fi, from_iterable(module));
     return call(fi, seqs);
 }
 
-Result<Ref> take_body(Args<"n, seq">& a) { return take_iter(a.get<"n">(), a.get<"seq">()); }
-Result<Ref> drop_body(Args<"n, seq">& a) { return drop_iter(a.get<"n">(), a.get<"seq">()); }
+Result<Ref> take_body(Args<"n, seq">& a) { return take_iter(a.state(), a.get<"n">(), a.get<"seq">()); }
+Result<Ref> drop_body(Args<"n, seq">& a) { return drop_iter(a.state(), a.get<"n">(), a.get<"seq">()); }
 
 Result<Ref> take_nth_body(Args<"n, seq">& a) {
-    QB_TRY(PyObject * islice, islice_attr.get());
+    QB_TRY(PyObject * islice, islice_attr.get(a.state()));
     QB_TRY(Ref zero, checked(PyLong_FromLong(0)));
     return call(islice, a.get<"seq">(), zero.get(), Py_None, a.get<"n">());
 }
 
 Result<Ref> cons_body(Args<"el, seq">& a) {
-    QB_TRY(PyObject * chain, chain_attr.get());
+    QB_TRY(PyObject * chain, chain_attr.get(a.state()));
     QB_TRY(Ref head, new_tuple(1));
     PyTuple_SET_ITEM(head.get(), 0, Py_NewRef(a.get<"el">()));
     return call(chain, head.get(), a.get<"seq">());
 }
 
-Result<Ref> concat_body(Args<"seqs">& a) { return concat_iter(a.get<"seqs">()); }
+Result<Ref> concat_body(Args<"seqs">& a) { return concat_iter(a.state(), a.get<"seqs">()); }
 Result<Ref> concatv_body(Args<"*seqs">& a) {
     QB_TRY(Ref seqs, a.rest_tuple());
-    return concat_iter(seqs.get());
+    return concat_iter(a.state(), seqs.get());
 }
-Result<Ref> mapcat_body(Args<"func, seqs">& a) { return flat_map_iter(a.get<"func">(), a.get<"seqs">()); }
+Result<Ref> mapcat_body(Args<"func, seqs">& a) { return flat_map_iter(a.state(), a.get<"func">(), a.get<"seqs">()); }
 
 // The last n elements of an iterator (all of them for n == 0), as a tuple.
 Result<Ref> last_n_of_iterator(PyObject* it, unsigned long long n) {
@@ -108,19 +108,19 @@ Registrar registrar(functions);
 
 }  // namespace
 
-Result<Ref> take_iter(PyObject* n, PyObject* seq) {
-    QB_TRY(PyObject * islice, islice_attr.get());
+Result<Ref> take_iter(ModuleState& module, PyObject* n, PyObject* seq) {
+    QB_TRY(PyObject * islice, islice_attr.get(module));
     return call(islice, seq, n);
 }
 
-Result<Ref> drop_iter(PyObject* n, PyObject* seq) {
-    QB_TRY(PyObject * islice, islice_attr.get());
+Result<Ref> drop_iter(ModuleState& module, PyObject* n, PyObject* seq) {
+    QB_TRY(PyObject * islice, islice_attr.get(module));
     return call(islice, seq, n, Py_None);
 }
 
-Result<Ref> flat_map_iter(PyObject* f, PyObject* seq) {
-    QB_TRY(PyObject * map, map_attr.get());
-    QB_TRY(PyObject * fi, from_iterable());
+Result<Ref> flat_map_iter(ModuleState& module, PyObject* f, PyObject* seq) {
+    QB_TRY(PyObject * map, map_attr.get(module));
+    QB_TRY(PyObject * fi, from_iterable(module));
     QB_TRY(Ref mapped, call(map, f, seq));
     return call(fi, mapped.get());
 }

@@ -164,21 +164,21 @@ Result<Ref> interleave_body(Args<"seqs">& a) {
         QB_TRY(RawSource src, RawSource::open(s.get()));
         sources.emplace_back(std::move(src));
     }
-    return make_rust_iter<InterleaveState>(std::move(sources));
+    return make_rust_iter<InterleaveState>(a.state(), std::move(sources));
 }
 
 Result<Ref> iterate_body(Args<"func, x">& a) {
-    return make_rust_iter<IterateState>(Ref::borrow(a.get<"func">()), Ref::borrow(a.get<"x">()));
+    return make_rust_iter<IterateState>(a.state(), Ref::borrow(a.get<"func">()), Ref::borrow(a.get<"x">()));
 }
 
 Result<Ref> accumulate_body(Args<"binop, seq, *rest">& a) {
     QB_TRY(PyObject * initial, a.optional_rest("accumulate", 3));
-    return accumulate_iter(a.get<"binop">(), a.get<"seq">(), initial);
+    return accumulate_iter(a.state(), a.get<"binop">(), a.get<"seq">(), initial);
 }
 
 Result<Ref> remove_body(Args<"predicate, seq">& a) {
     QB_TRY(RawSource src, RawSource::open(a.get<"seq">()));
-    return make_rust_iter<RemoveState>(std::move(src), Ref::borrow(a.get<"predicate">()));
+    return make_rust_iter<RemoveState>(a.state(), std::move(src), Ref::borrow(a.get<"predicate">()));
 }
 
 PyMethodDef functions[] = {
@@ -193,9 +193,9 @@ Registrar registrar(functions);
 
 }  // namespace
 
-Result<Ref> accumulate_iter(PyObject* binop, PyObject* seq, PyObject* initial) {
+Result<Ref> accumulate_iter(const ModuleState& module, PyObject* binop, PyObject* seq, PyObject* initial) {
     QB_TRY(RawSource src, RawSource::open(seq));
-    return make_rust_iter<AccumulateState>(std::move(src), Ref::borrow(binop), Ref::borrow(initial));
+    return make_rust_iter<AccumulateState>(module, std::move(src), Ref::borrow(binop), Ref::borrow(initial));
 }
 
 }  // namespace quibra

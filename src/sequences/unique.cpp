@@ -61,7 +61,7 @@ ClassSpec<Guarded<UniqueState>> unique_iter_spec = iterator_spec<UniqueState>(
         "element could be new. Lets consumers preallocate.");
 TypeCell unique_iter_type("UniqueIter", unique_iter_spec);
 
-Result<Ref> unique_body(Args<"seq, key=None">& a) { return build_unique(a.get<"seq">(), a.get<"key">()); }
+Result<Ref> unique_body(Args<"seq, key=None">& a) { return build_unique(a.state(), a.get<"seq">(), a.get<"key">()); }
 
 PyMethodDef functions[] = {
     QB_FUNCTION("unique", unique_body),
@@ -72,14 +72,14 @@ Registrar registrar(functions, {&unique_iter_type});
 
 }  // namespace
 
-Result<Ref> build_unique(PyObject* seq, PyObject* key) {
+Result<Ref> build_unique(const ModuleState& module, PyObject* seq, PyObject* key) {
     if (!key) {
-        QB_TRY(Ref typed, offer_typed_unique(seq));
+        QB_TRY(Ref typed, offer_typed_unique(module, seq));
         if (typed) return typed;
     }
     QB_TRY(RawSource source, RawSource::open(seq));
     QB_TRY(bool int_hash, int_hash_inline_ok());
-    return make_iterator<UniqueState>(unique_iter_type, int_hash, std::move(source), Ref::borrow(key));
+    return make_iterator<UniqueState>(module, unique_iter_type, int_hash, std::move(source), Ref::borrow(key));
 }
 
 }  // namespace quibra

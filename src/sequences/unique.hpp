@@ -2,11 +2,12 @@
 #pragma once
 
 #include "utils/capi.hpp"
+#include "utils/state.hpp"
 
 namespace quibra {
 
 // The iterator of unique(seq, key): key may be nullptr (the element is its
 // own key). Reads nothing of seq; fails only as iter(seq) fails.
-Result<Ref> build_unique(PyObject* seq, PyObject* key);
+Result<Ref> build_unique(const ModuleState& module, PyObject* seq, PyObject* key);
 
 }  // namespace quibra

@@ -301,14 +301,14 @@ private:
 };
 
 // An exact list is read where it is, as its iterator would read it.
-Result<Ref> make_chunker(unsigned long long n, PyObject* seq, bool pad, Ref fill) {
+Result<Ref> make_chunker(const ModuleState& module, unsigned long long n, PyObject* seq, bool pad, Ref fill) {
     Ref source;
     if (PyList_CheckExact(seq)) {
         source = Ref::borrow(seq);
     } else {
         QB_TRY(source, get_iter(seq));
     }
-    return make_rust_iter<ChunkState>(std::move(source), n, pad, std::move(fill));
+    return make_rust_iter<ChunkState>(module, std::move(source), n, pad, std::move(fill));
 }
 
 // ---- module functions ---------------------------------------------------------------
@@ -317,26 +317,27 @@ Result<Ref> interpose_body(Args<"el, seq">& a) {
     QB_TRY(RawSource source, RawSource::open(a.get<"seq">()));
     QB_TRY(Ref first, source.next());
     if (!first) return Error::stop_iteration();
-    return make_iterator<InterposeState>(interpose_iter_type, Ref::borrow(a.get<"el">()), std::move(source), std::move(first));
+    return make_iterator<InterposeState>(a.state(), interpose_iter_type, Ref::borrow(a.get<"el">()), std::move(source),
+                                         std::move(first));
 }
 
 Result<Ref> sliding_window_body(Args<"n, seq">& a) {
     QB_TRY(long long n, a.to_i64<"n">());
     if (n < 0) return Error::value_error("n must be >= 0");
-    return build_sliding_window(static_cast<unsigned long long>(n), a.get<"seq">());
+    return build_sliding_window(a.state(), static_cast<unsigned long long>(n), a.get<"seq">());
 }
 
 Result<Ref> partition_all_body(Args<"n, seq">& a) {
     QB_TRY(long long n, a.to_i64<"n">());
-    if (n < 1) return make_empty_iter();
-    return build_chunker(static_cast<unsigned long long>(n), a.get<"seq">());
+    if (n < 1) return make_empty_iter(a.state());
+    return build_chunker(a.state(), static_cast<unsigned long long>(n), a.get<"seq">());
 }
 
 Result<Ref> partition_body(Args<"n, seq, *rest">& a) {
     QB_TRY(long long n, a.to_i64<"n">());
     QB_TRY(PyObject * fill, a.optional_rest("partition", 3));
-    if (n < 1) return make_empty_iter();
-    return make_chunker(static_cast<unsigned long long>(n), a.get<"seq">(), true, Ref::borrow(fill));
+    if (n < 1) return make_empty_iter(a.state());
+    return make_chunker(a.state(), static_cast<unsigned long long>(n), a.get<"seq">(), true, Ref::borrow(fill));
 }
 
 PyMethodDef functions[] = {
@@ -351,12 +352,12 @@ Registrar registrar(functions, {&interpose_iter_type, &sliding_window_iter_type}
 
 }  // namespace
 
-Result<Ref> build_interpose(PyObject* el, RawSource source) {
-    return make_iterator<InterposeState>(interpose_iter_type, Ref::borrow(el), std::move(source), Ref());
+Result<Ref> build_interpose(const ModuleState& module, PyObject* el, RawSource source) {
+    return make_iterator<InterposeState>(module, interpose_iter_type, Ref::borrow(el), std::move(source), Ref());
 }
 
-Result<Ref> build_sliding_window(unsigned long long n, PyObject* seq) {
-    if (n == 0) return make_empty_iter();
+Result<Ref> build_sliding_window(const ModuleState& module, unsigned long long n, PyObject* seq) {
+    if (n == 0) return make_empty_iter(module);
     QB_TRY(RawSource source, RawSource::open(seq));
     std::vector<Ref> priming;
     if (n > 1) {
@@ -367,9 +368,11 @@ Result<Ref> build_sliding_window(unsigned long long n, PyObject* seq) {
             QB_CHECK(push(priming, std::move(x)));
         }
     }
-    return make_iterator<SlidingWindowState>(sliding_window_iter_type, std::move(priming), std::move(source), n);
+    return make_iterator<SlidingWindowState>(module, sliding_window_iter_type, std::move(priming), std::move(source), n);
 }
 
-Result<Ref> build_chunker(unsigned long long n, PyObject* seq) { return make_chunker(n, seq, false, Ref()); }
+Result<Ref> build_chunker(const ModuleState& module, unsigned long long n, PyObject* seq) {
+    return make_chunker(module, n, seq, false, Ref());
+}
 
 }  // namespace quibra

@@ -9,12 +9,13 @@
 //   QB_FUNCTION("nth", nth_body)                   module function
 //   QB_METHOD("Some", "map", map_body)             method (its list starts with $self)
 //   QB_METHOD0("Some", "unwrap", unwrap_body)      method without parameters
-//   QB_STATIC("Option", "of", of_body)             static method
+//   QB_STATIC("Option", "of", of_body)             static method (see ClassSpec)
 //   QB_FUNCTION_VARARGS("apply", apply_body)       tuple-and-dict convention
 //   new_slot<"Some", new_body>                     tp_new
 #pragma once
 
 #include "utils/capi.hpp"
+#include "utils/state.hpp"
 
 #include <array>
 #include <cstddef>
@@ -204,6 +205,10 @@ struct Params {
 class BoundArgs {
 public:
     PyObject* self = nullptr;
+    // The module state the call works for, reached through `self` (the
+    // module of a function, the class of a constructor, the instance of a
+    // method).
+    ModuleState& state() const noexcept { return state_for(self); }
     // **name: a dict of the extra keyword arguments.
     Ref kwargs;
 
@@ -387,7 +392,7 @@ PyCFunction as_cfunction(F f) noexcept {
 #define QB_STATIC(cls, name, body)                                                                         \
     PyMethodDef {                                                                                          \
         name, ::quibra::as_cfunction(&::quibra::fast_entry<::quibra::Concat<cls, ".", name>::value, &body>), \
-            METH_FASTCALL | METH_KEYWORDS | METH_STATIC, QB_SIGNATURE_DOC(name, body)                      \
+            METH_FASTCALL | METH_KEYWORDS, QB_SIGNATURE_DOC(name, body)                                    \
     }
 #define QB_METHODS_END \
     PyMethodDef { nullptr, nullptr, 0, nullptr }

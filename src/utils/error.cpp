@@ -1,7 +1,7 @@
 #include "utils/error.hpp"
 
 #include "utils/capi.hpp"
-#include "utils/once.hpp"
+#include "utils/state.hpp"
 
 #include <cstdio>
 #include <new>
@@ -11,7 +11,24 @@ namespace quibra {
 
 namespace {
 
-OnceCell panic_type_cell;
+// PanicException, made per module state on first use. Its class carries
+// the spec as its token, so a PanicException of any module state (or a
+// subclass of one) is recognised without finding that state.
+PyType_Slot panic_slots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "Raised when quibra's native code meets an internal fault.\n\n"
+                    "It derives from BaseException, not Exception, so ordinary\n"
+                    "`except Exception` handlers do not swallow it: like SystemExit it\n"
+                    "normally ends the program.")},
+    {Py_tp_token, Py_TP_USE_SPEC},
+    {0, nullptr},
+};
+PyType_Spec panic_spec = {"quibra._quibra.PanicException", 0, 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, panic_slots};
+StateCell panic_cell;
+
+bool is_panic_type(PyObject* type) noexcept {
+    return PyType_Check(type) && PyType_GetBaseByToken(reinterpret_cast<PyTypeObject*>(type), &panic_spec, nullptr) == 1;
+}
 
 constexpr const char kNoneSet[] = "attempted to fetch exception but none was set";
 constexpr const char kFfiNoneSet[] = "FFI call failed without setting an exception";
@@ -28,7 +45,9 @@ Error resume_panic(Ref exc) {
 Error take_raised(const char* none_set_text) {
     PyObject* exc = PyErr_GetRaisedException();
     if (!exc) return Error::system_error(none_set_text);
-    if (PyObject* panic = panic_type_cell.peek(); panic && PyObject_TypeCheck(exc, reinterpret_cast<PyTypeObject*>(panic)))
+    // The interpreter's own exception classes are static: only a heap type
+    // can be ours.
+    if (PyType_HasFeature(Py_TYPE(exc), Py_TPFLAGS_HEAPTYPE) && is_panic_type(reinterpret_cast<PyObject*>(Py_TYPE(exc))))
         return resume_panic(Ref::steal(exc));
     return Error::captured(Ref::steal(exc));
 }
@@ -77,8 +96,12 @@ PyObject* Error::deferred_type() const {
 bool Error::matches(PyObject* exc_type) const {
     if (kind_ == Kind::Captured) return PyErr_GivenExceptionMatches(exc_.get(), exc_type) != 0;
     if (kind_ == Kind::Panic) {
-        PyObject* panic = panic_type_cell.peek();
-        return panic && PyErr_GivenExceptionMatches(panic, exc_type);
+        if (PyTuple_Check(exc_type)) {
+            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(exc_type); ++i)
+                if (matches(PyTuple_GET_ITEM(exc_type, i))) return true;
+            return false;
+        }
+        return exc_type == PyExc_BaseException || is_panic_type(exc_type);
     }
     return PyErr_GivenExceptionMatches(deferred_type(), exc_type) != 0;
 }
@@ -92,12 +115,20 @@ void Error::raise() && {
             PyErr_SetNone(PyExc_StopIteration);
             return;
         case Kind::Panic: {
-            Result<PyObject*> type = panic_exception_type();
+            const char* text = text_.empty() ? "internal fault in quibra" : text_.c_str();
+            // A fault is raised with the PanicException of the running
+            // interpreter's module; without one, as SystemError.
+            Ref module = current_module();
+            if (!module) {
+                PyErr_SetString(PyExc_SystemError, text);
+                return;
+            }
+            Result<PyObject*> type = panic_exception_type(module_state(module.get()));
             if (!type) {
                 std::move(type).error().raise();
                 return;
             }
-            PyErr_SetString(*type, text_.empty() ? "internal fault in quibra" : text_.c_str());
+            PyErr_SetString(*type, text);
             return;
         }
         default:
@@ -133,15 +164,9 @@ Error Error::with_note(std::string_view note) && {
     return Error::captured(std::move(exc));
 }
 
-Result<PyObject*> panic_exception_type() {
-    return panic_type_cell.get([]() -> Result<Ref> {
-        return checked(PyErr_NewExceptionWithDoc(
-            "quibra._quibra.PanicException",
-            "Raised when quibra's native code meets an internal fault.\n\n"
-            "It derives from BaseException, not Exception, so ordinary\n"
-            "`except Exception` handlers do not swallow it: like SystemExit it\n"
-            "normally ends the program.",
-            PyExc_BaseException, nullptr));
+Result<PyObject*> panic_exception_type(ModuleState& state) {
+    return panic_cell.get(state, [&state]() -> Result<Ref> {
+        return checked(PyType_FromModuleAndSpec(state.module(), &panic_spec, PyExc_BaseException));
     });
 }
 

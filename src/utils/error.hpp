@@ -149,8 +149,10 @@ Status reserve(V& v, std::size_t n) {
         if (!qb_status_) return std::move(qb_status_).error();               \
     } while (0)
 
+class ModuleState;
+
 // The module's exception for internal faults (a BaseException subclass),
-// created on first use.
-Result<PyObject*> panic_exception_type();
+// created on first use in each module state.
+Result<PyObject*> panic_exception_type(ModuleState& state);
 
 }  // namespace quibra

@@ -1,14 +1,16 @@
 #include "utils/hashing.hpp"
 
-#include "utils/once.hpp"
-
+#include <atomic>
 #include <limits>
 
 namespace quibra {
 
 namespace {
 
-OnceCell int_hash_probe;
+// 0 not probed yet, 1 the inline rule agrees, 2 it does not. A fact of the
+// process's one interpreter build, so every module state shares it; two
+// threads probing at once both find the same answer.
+std::atomic<int> int_hash_probe{0};
 
 // Whether the inline rule agrees with PyObject_Hash for `value`. Values that
 // must be compact (|v| < 2^30 fits one digit on every build) fail the probe
@@ -22,7 +24,7 @@ Result<bool> probe_value(long long value, bool must_be_compact) {
     return h == detail::inline_int_hash(n.get());
 }
 
-Result<Ref> run_probe() {
+Result<bool> run_probe() {
     static constexpr long long kCompact[] = {0, 1, -1, -2, 5, 256, 257, 1073741823, -1073741823};
     static constexpr long long kWide[] = {1LL << 40, -(1LL << 40), std::numeric_limits<long long>::max(),
                                           -std::numeric_limits<long long>::max()};
@@ -35,14 +37,17 @@ Result<Ref> run_probe() {
         QB_TRY(bool agrees, probe_value(v, false));
         ok = ok && agrees;
     }
-    return bool_ref(ok);
+    return ok;
 }
 
 }  // namespace
 
 Result<bool> int_hash_inline_ok() {
-    QB_TRY(PyObject * flag, int_hash_probe.get(run_probe));
-    return flag == Py_True;
+    int known = int_hash_probe.load(std::memory_order_relaxed);
+    if (known != 0) return known == 1;
+    QB_TRY(bool ok, run_probe());
+    int_hash_probe.store(ok ? 1 : 2, std::memory_order_relaxed);
+    return ok;
 }
 
 }  // namespace quibra

@@ -18,10 +18,10 @@ Registrar registrar(nullptr, {&rust_iter_type});
 
 }  // namespace
 
-Result<Ref> make_hosted(const HostedOps* ops, void* state) {
-    return make_iterator<Hosted>(rust_iter_type, ops, state);
+Result<Ref> make_hosted(const ModuleState& module, const HostedOps* ops, void* hosted) {
+    return make_iterator<Hosted>(module, rust_iter_type, ops, hosted);
 }
 
-Result<Ref> make_empty_iter() { return make_rust_iter<EmptyStep>(); }
+Result<Ref> make_empty_iter(const ModuleState& module) { return make_rust_iter<EmptyStep>(module); }
 
 }  // namespace quibra

@@ -148,8 +148,8 @@ ClassSpec<Guarded<S>> iterator_spec(const char* qualified_name, const char* doc,
 
 // Makes an instance of a native iterator class with its state built from args.
 template <class S, class... A>
-Result<Ref> make_iterator(TypeCell& cell, A&&... args) {
-    QB_TRY(PyTypeObject * type, cell.get());
+Result<Ref> make_iterator(const ModuleState& module, const TypeCell& cell, A&&... args) {
+    QB_TRY(PyTypeObject * type, cell.get(module));
     return make_native<Guarded<S>>(type, std::forward<A>(args)...);
 }
 
@@ -191,19 +191,19 @@ private:
     void* state_;
 };
 
-Result<Ref> make_hosted(const HostedOps* ops, void* state);
+Result<Ref> make_hosted(const ModuleState& module, const HostedOps* ops, void* hosted);
 
 // A new RustIter hosting the state S(args...).
 template <class S, class... A>
-Result<Ref> make_rust_iter(A&&... args) {
+Result<Ref> make_rust_iter(const ModuleState& module, A&&... args) {
     static_assert(Collectable<S>, "a hosted state reports what it holds");
-    auto state = std::make_unique<S>(std::forward<A>(args)...);
-    QB_TRY(Ref it, make_hosted(&hosted_ops<S>, state.get()));
-    state.release();  // the RustIter owns it now
+    auto hosted = std::make_unique<S>(std::forward<A>(args)...);
+    QB_TRY(Ref it, make_hosted(module, &hosted_ops<S>, hosted.get()));
+    static_cast<void>(hosted.release());  // the RustIter owns it now
     return it;
 }
 
 // A RustIter that yields nothing (sizes that yield nothing).
-Result<Ref> make_empty_iter();
+Result<Ref> make_empty_iter(const ModuleState& module);
 
 }  // namespace quibra

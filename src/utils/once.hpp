@@ -1,25 +1,30 @@
-// Process-wide once-initialised cells (type objects, cached standard-library
-// attributes, probes).
+// Once-initialised cells: the standard-library attributes, interned names
+// and other objects a module state keeps after first use (see state.hpp),
+// and the keys that give each cell its place in every module state.
 #pragma once
 
 #include "utils/capi.hpp"
+#include "utils/gc.hpp"
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <mutex>
 #include <thread>
 
 namespace quibra {
 
-// Holds one object for the rest of the process once an initialiser has
-// produced it. The initialiser may run Python code that releases the
-// interpreter lock (an import does), so a thread that finds another thread
-// initialising waits detached from the interpreter; a plain call_once held
-// with the lock attached could deadlock. A failed initialisation leaves the
-// cell empty and the next caller tries again.
+class ModuleState;
+
+// Holds one object, once an initialiser has produced it, until the module
+// state that owns the cell is cleared. The initialiser may run Python code
+// that releases the interpreter lock (an import does), so a thread that
+// finds another thread initialising waits detached from the interpreter; a
+// plain call_once held with the lock attached could deadlock. A failed
+// initialisation leaves the cell empty and the next caller tries again.
 class OnceCell {
 public:
-    // The stored object (borrowed, alive for the whole process).
+    // The stored object (borrowed: the owning state keeps it).
     template <class Init>
     Result<PyObject*> get(Init&& init) {
         if (PyObject* v = value_.load(std::memory_order_acquire)) return v;
@@ -27,6 +32,12 @@ public:
     }
 
     PyObject* peek() const noexcept { return value_.load(std::memory_order_acquire); }
+
+    int traverse(const Visitor& visit) const { return visit(peek()); }
+    // Only when nothing can run the owner's code any more (the module is
+    // being cleared or freed).
+    void clear() noexcept { Py_XDECREF(value_.exchange(nullptr, std::memory_order_acq_rel)); }
+    ~OnceCell() { clear(); }
 
 private:
     template <class Init>
@@ -37,11 +48,11 @@ private:
             if (!running_) break;
             if (owner_ == std::this_thread::get_id()) {
                 // Re-entered from our own initialiser: there is no value to
-                // wait for, so compute one without caching it.
+                // wait for, so compute one and keep the first that lands.
                 lock.unlock();
                 Result<Ref> r = run(init);
                 if (!r) return std::move(r).error();
-                return keep_forever(std::move(r).value());
+                return publish(std::move(r).value());
             }
             PyThreadState* ts = PyEval_SaveThread();
             cv_.wait(lock, [this] { return !running_; });
@@ -56,10 +67,20 @@ private:
         lock.lock();
         running_ = false;
         owner_ = {};
-        if (r) value_.store(std::move(r).value().release(), std::memory_order_release);
+        Result<PyObject*> out = r ? Result<PyObject*>(publish(std::move(r).value())) : std::move(r).error();
         cv_.notify_all();
-        if (!r) return std::move(r).error();
-        return value_.load(std::memory_order_acquire);
+        return out;
+    }
+
+    // Stores v unless a value is already there; the stored one either way.
+    PyObject* publish(Ref v) noexcept {
+        PyObject* expected = nullptr;
+        PyObject* mine = v.get();
+        if (value_.compare_exchange_strong(expected, mine, std::memory_order_acq_rel)) {
+            static_cast<void>(v.release());
+            return mine;
+        }
+        return expected;
     }
 
     // A C++ exception out of the initialiser (memory running out) is an
@@ -74,8 +95,6 @@ private:
         }
     }
 
-    static PyObject* keep_forever(Ref r) { return r.release(); }
-
     std::atomic<PyObject*> value_{nullptr};
     std::mutex mutex_;
     std::condition_variable cv_;
@@ -83,48 +102,69 @@ private:
     std::thread::id owner_{};
 };
 
-// A standard-library attribute kept once per process.
+// A cell's place in every module state, handed out while the library loads
+// (each key is a namespace-scope object of some file).
+class CellKey {
+public:
+    CellKey() noexcept : index_(count()++) {}
+    CellKey(const CellKey&) = delete;
+    CellKey& operator=(const CellKey&) = delete;
+
+    std::size_t index() const noexcept { return index_; }
+    // How many keys there are (final once the library has loaded).
+    static std::size_t& count() noexcept {
+        static std::size_t n = 0;
+        return n;
+    }
+
+private:
+    std::size_t index_;
+};
+
+// A cell kept per module state, made by `init`.
+class StateCell {
+public:
+    template <class Init>
+    Result<PyObject*> get(ModuleState& state, Init&& init);
+
+private:
+    CellKey key_;
+};
+
+// A standard-library attribute kept per module state after first use.
 class CachedAttr {
 public:
     CachedAttr(const char* module, const char* attr) noexcept : module_(module), attr_(attr) {}
-    Result<PyObject*> get() {
-        return cell_.get([this] { return import_attr(module_, attr_); });
-    }
+    Result<PyObject*> get(ModuleState& state);
 
 private:
     const char* module_;
     const char* attr_;
-    OnceCell cell_;
+    StateCell cell_;
 };
 
-// An interned attribute name, made once per process.
+// An interned attribute name, made once per module state.
 class InternedName {
 public:
     explicit InternedName(const char* text) noexcept : text_(text) {}
-    Result<PyObject*> get() {
-        return cell_.get([this] { return checked(PyUnicode_InternFromString(text_)); });
-    }
+    Result<PyObject*> get(ModuleState& state);
 
 private:
     const char* text_;
-    OnceCell cell_;
+    StateCell cell_;
 };
 
-// A standard-library module kept once per process, for call sites that look
+// A standard-library module kept per module state, for call sites that look
 // an attribute up on every call (so a replaced attribute is seen) but need
 // not pay for the import machinery each time.
 class CachedModule {
 public:
     explicit CachedModule(const char* module) noexcept : module_(module) {}
-    Result<Ref> attr(InternedName& name) {
-        QB_TRY(PyObject * mod, cell_.get([this] { return checked(PyImport_ImportModule(module_)); }));
-        QB_TRY(PyObject * key, name.get());
-        return checked(PyObject_GetAttr(mod, key));
-    }
+    Result<Ref> attr(ModuleState& state, InternedName& name);
 
 private:
     const char* module_;
-    OnceCell cell_;
+    StateCell cell_;
 };
 
 }  // namespace quibra

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "utils/gc.hpp"
-#include "utils/once.hpp"
+#include "utils/state.hpp"
 
 #include <cstdlib>
 #include <initializer_list>
@@ -101,15 +101,21 @@ struct NoState {};
 template <class T>
 class ClassSpec {
 public:
-    ClassSpec(const char* qualified_name, std::initializer_list<PyType_Slot> own, unsigned extra_flags = 0) noexcept {
+    // `statics`: the class's static methods (QB_STATIC entries). They are
+    // bound to the class itself, not made by METH_STATIC, whose functions
+    // receive no `self` and so could not reach their module state.
+    ClassSpec(const char* qualified_name, std::initializer_list<PyType_Slot> own, unsigned extra_flags = 0,
+              PyMethodDef* statics = nullptr) noexcept
+        : statics_(statics) {
         int n = lifecycle_slots<T>(slots_);
         bool constructible = false;
         for (const PyType_Slot& s : own) {
             if (!s.pfunc) continue;
-            if (n + 1 == kCapacity) std::abort();  // a class with more slots: raise kCapacity
+            if (n + 2 == kCapacity) std::abort();  // a class with more slots: raise kCapacity
             constructible = constructible || s.slot == Py_tp_new;
             slots_[n++] = s;
         }
+        slots_[n++] = {Py_tp_token, Py_TP_USE_SPEC};  // instances are recognised by their class's spec
         slots_[n] = {0, nullptr};
         spec_ = {qualified_name, native_size<T>(), 0, type_flags<T>(constructible) | extra_flags, slots_};
     }
@@ -117,49 +123,61 @@ public:
     ClassSpec& operator=(const ClassSpec&) = delete;
 
     PyType_Spec* spec() noexcept { return &spec_; }
+    PyMethodDef* statics() const noexcept { return statics_; }
 
 private:
     static constexpr int kCapacity = 16;
+    PyMethodDef* statics_;
     PyType_Slot slots_[kCapacity] = {};
     PyType_Spec spec_{};
 };
 
-// Creates a type from its spec; `__doc__` is left None when the docstring is
-// only a text signature.
-Result<Ref> create_type(PyType_Spec* spec);
-
-// A class's type object, created once per process on first need. `finish`
-// adds what a type spec cannot carry (class attributes such as
-// __match_args__) before anyone can see the type.
+// A class of the module: its name and description, and its place in every
+// module state. The execution step makes every class with the module that
+// owns it (make_all); code reaches a class through the state it works for.
 class TypeCell {
 public:
     using Finish = Status (*)(PyTypeObject*);
     template <class T>
     TypeCell(const char* name, ClassSpec<T>& spec, Finish finish = nullptr) noexcept
-        : name_(name), spec_(spec.spec()), finish_(finish) {}
+        : name_(name), spec_(spec.spec()), statics_(spec.statics()), finish_(finish), index_(count()++) {
+        if (index_ >= kMaxTypes) std::abort();  // more classes: raise kMaxTypes
+        all()[index_] = this;
+    }
+    TypeCell(const TypeCell&) = delete;
+    TypeCell& operator=(const TypeCell&) = delete;
 
-    // For the execution step: a failure is raised as it is.
-    Result<PyTypeObject*> get_or_raise() {
-        Result<PyObject*> r = cell_.get([this]() -> Result<Ref> {
-            QB_TRY(Ref type, create_type(spec_));
-            if (finish_) QB_CHECK(finish_(reinterpret_cast<PyTypeObject*>(type.get())));
-            return type;
-        });
-        if (!r) return std::move(r).error();
-        return reinterpret_cast<PyTypeObject*>(*r);
+    // The class in `state`. A state whose module was already cleared has
+    // none: an internal fault, "failed to create type object for `Name`".
+    Result<PyTypeObject*> get(const ModuleState& state) const {
+        if (PyTypeObject* t = state.type(index_)) return t;
+        return missing();
     }
 
-    // Elsewhere a failure is an internal fault: written as unraisable, then
-    // "failed to create type object for `Name`".
-    Result<PyTypeObject*> get();
-
     const char* name() const noexcept { return name_; }
+    // Whether `o` is an instance of this class, made by any module state.
+    bool instance(PyObject* o) const noexcept { return PyType_GetBaseByToken(Py_TYPE(o), spec_, nullptr) == 1; }
+
+    // Makes every class into the state of `module` (the execution step).
+    static Status make_all(PyObject* module, ModuleState& state);
+    static std::size_t& count() noexcept {
+        static std::size_t n = 0;
+        return n;
+    }
 
 private:
+    static constexpr std::size_t kMaxTypes = 32;
+    static TypeCell** all() noexcept {
+        static TypeCell* cells[kMaxTypes] = {};
+        return cells;
+    }
+    Error missing() const;
+
     const char* name_;
     PyType_Spec* spec_;
+    PyMethodDef* statics_;
     Finish finish_;
-    OnceCell cell_;
+    std::size_t index_;
 };
 
 }  // namespace quibra
