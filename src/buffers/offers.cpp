@@ -10,8 +10,8 @@ namespace {
 
 // A buffer the scans can read now: detected, C-contiguous, with memory.
 // Anything else is released on the spot.
-std::optional<TypedBuffer> scannable_buffer(PyObject* seq) noexcept {
-    std::optional<TypedBuffer> b = TypedBuffer::detect(seq);
+Result<std::optional<TypedBuffer>> scannable_buffer(PyObject* seq) {
+    QB_TRY(std::optional<TypedBuffer> b, TypedBuffer::detect(seq));
     if (b && !b->scannable()) b.reset();
     return b;
 }
@@ -19,25 +19,28 @@ std::optional<TypedBuffer> scannable_buffer(PyObject* seq) noexcept {
 }  // namespace
 
 Result<Ref> offer_typed_count(PyObject* seq) {
-    std::optional<TypedBuffer> b = scannable_buffer(seq);
+    QB_TRY(std::optional<TypedBuffer> b, scannable_buffer(seq));
     if (!b) return Ref();
     return or_no_memory([&] { return typed_count(*b); });
 }
 
 Result<std::optional<bool>> offer_typed_distinct(PyObject* seq) {
-    std::optional<TypedBuffer> b = scannable_buffer(seq);
+    QB_TRY(std::optional<TypedBuffer> b, scannable_buffer(seq));
     if (!b) return std::optional<bool>();
-    return or_no_memory([&]() -> Result<std::optional<bool>> { return std::optional<bool>(typed_distinct(*b)); });
+    return or_no_memory([&]() -> Result<std::optional<bool>> {
+        QB_TRY(bool distinct, typed_distinct(*b));
+        return std::optional<bool>(distinct);
+    });
 }
 
 Result<Ref> offer_typed_topk(unsigned long long k, PyObject* seq) {
-    std::optional<TypedBuffer> b = scannable_buffer(seq);
+    QB_TRY(std::optional<TypedBuffer> b, scannable_buffer(seq));
     if (!b) return Ref();
     return or_no_memory([&] { return typed_topk(*b, k); });
 }
 
 Result<Ref> offer_typed_unique(const ModuleState& module, PyObject* seq) {
-    std::optional<TypedBuffer> b = scannable_buffer(seq);
+    QB_TRY(std::optional<TypedBuffer> b, scannable_buffer(seq));
     if (!b) return Ref();
     return make_unique_int_iter(module, std::move(*b));
 }

@@ -1,6 +1,8 @@
 // The typed-buffer fast paths as the sequence functions see them. Each hook
 // declines (an empty answer, no exception set) when its argument is not a
-// scannable integer buffer, and the caller then takes its generic path.
+// scannable integer buffer, and the caller then takes its generic path; its
+// errors are an interrupt (from the exporter, or Ctrl-C during the scan) and
+// running out of memory.
 #pragma once
 
 #include "utils/capi.hpp"

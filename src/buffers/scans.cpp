@@ -2,12 +2,16 @@
 
 #include "buffers/pool.hpp"
 #include "buffers/tables.hpp"
+#include "utils/signals.hpp"
 #include "utils/top_k.hpp"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <new>
+#include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,37 +19,72 @@ namespace quibra {
 
 namespace {
 
-// ---- counting -------------------------------------------------------------------------
+// ---- running a scan --------------------------------------------------------------------
 
-// Pieces are counted in blocks of this many elements, between which the
-// counting thread looks at the flag that says whether to go on.
-constexpr std::size_t kBlock = std::size_t{1} << 16;
+// The raw phase is done in blocks of this many elements, between which a
+// piece looks whether to go on.
+constexpr std::size_t kBlock = kSignalInterval;
 
-// Counts a piece, giving up between blocks once `stop` is set.
-template <class T>
-void count_piece(ValueCounts<T>& table, const T* p, std::size_t n, const std::atomic<bool>& stop) {
-    for (std::size_t done = 0; done < n; done += kBlock) {
-        if (stop.load(std::memory_order_relaxed)) return;
-        std::size_t end = std::min(n, done + kBlock);
-        for (std::size_t i = done; i < end; ++i) table.add(p[i]);
+// How often a detached scan reattaches to look for pending signals: rarely
+// enough that a thread holding the interpreter for its switch interval
+// slows the scan little, often enough for Ctrl-C to feel immediate.
+constexpr auto kSignalPeriod = std::chrono::milliseconds(10);
+
+// One scan's raw phase. From the pool threshold up the calling thread is
+// detached from the interpreter for it (reattached when the run ends,
+// however it ends). Between blocks every piece asks go_on(); on the calling
+// thread that is also where pending signals are looked for (every block
+// while attached, at most every kSignalPeriod while detached), and a
+// handler that raises stops every piece.
+class ScanRun {
+public:
+    explicit ScanRun(std::size_t n) noexcept : owner_(std::this_thread::get_id()) {
+        if (n >= kParallelThreshold) {
+            detached_ = PyEval_SaveThread();
+            last_check_ = std::chrono::steady_clock::now();
+        }
     }
-}
+    ~ScanRun() { attach(); }
+    ScanRun(const ScanRun&) = delete;
+    ScanRun& operator=(const ScanRun&) = delete;
 
-template <class T>
-void count_all(ValueCounts<T>& table, const T* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) table.add(p[i]);
-}
-
-template <class T>
-Result<Ref> count_to_dict(const ValueCounts<T>& table) {
-    QB_TRY(Ref out, checked(PyDict_New()));
-    for (std::size_t e = 0; e < table.size(); ++e) {
-        QB_TRY(Ref key, box(table.value(e)));
-        QB_TRY(Ref count, checked(PyLong_FromUnsignedLongLong(table.count(e))));
-        QB_CHECK(checked_status(PyDict_SetItem(out.get(), key.get(), count.get())));
+    bool go_on() noexcept {
+        if (std::this_thread::get_id() == owner_ && !signals_handled()) stop();
+        return !stopped_.load(std::memory_order_relaxed);
     }
-    return out;
-}
+    void stop() noexcept { stopped_.store(true, std::memory_order_relaxed); }
+    bool stopped() const noexcept { return stopped_.load(std::memory_order_relaxed); }
+
+    // Back on the interpreter: the handler's error, if one raised.
+    Status finish() {
+        attach();
+        if (error_) return std::move(*error_);
+        return success();
+    }
+
+private:
+    bool signals_handled() noexcept {
+        if (error_) return false;
+        if (!detached_) return PyErr_CheckSignals() == 0 || (error_.emplace(Error::fetch()), false);
+        auto now = std::chrono::steady_clock::now();
+        if (now - last_check_ < kSignalPeriod) return true;
+        last_check_ = now;
+        PyEval_RestoreThread(detached_);
+        if (PyErr_CheckSignals() < 0) error_.emplace(Error::fetch());
+        detached_ = PyEval_SaveThread();
+        return !error_;
+    }
+
+    void attach() noexcept {
+        if (detached_) PyEval_RestoreThread(std::exchange(detached_, nullptr));
+    }
+
+    std::thread::id owner_;
+    PyThreadState* detached_ = nullptr;
+    std::chrono::steady_clock::time_point last_check_;
+    std::atomic<bool> stopped_{false};
+    std::optional<Error> error_;  // made and dropped while attached
+};
 
 // ceil(n / pool workers): the length of every piece but the last.
 std::size_t piece_length(std::size_t n) {
@@ -53,7 +92,37 @@ std::size_t piece_length(std::size_t n) {
     return n / workers + (n % workers != 0);
 }
 
-// Sets a flag when the scope ends, however it ends.
+// ---- counting -------------------------------------------------------------------------
+
+// Counts a piece block by block, as long as go_on() says so; false when it
+// stopped the piece first.
+template <class T, class GoOn>
+bool count_piece(ValueCounts<T>& table, const T* p, std::size_t n, GoOn&& go_on) {
+    for (std::size_t done = 0; done < n; done += kBlock) {
+        if (!go_on()) return false;
+        std::size_t end = std::min(n, done + kBlock);
+        for (std::size_t i = done; i < end; ++i) table.add(p[i]);
+    }
+    return true;
+}
+
+// The answer, made on the calling thread; tens of millions of entries take
+// a while, so other threads get their turns in between.
+template <class T>
+Result<Ref> count_to_dict(const ValueCounts<T>& table) {
+    QB_TRY(Ref out, checked(PyDict_New()));
+    SignalCheck signals;
+    for (std::size_t e = 0; e < table.size(); ++e) {
+        QB_TRY(Ref key, box(table.value(e)));
+        QB_TRY(Ref count, checked(PyLong_FromUnsignedLongLong(table.count(e))));
+        QB_CHECK(checked_status(PyDict_SetItem(out.get(), key.get(), count.get())));
+        QB_CHECK(signals.status());
+    }
+    return out;
+}
+
+// Sets a flag when the scope ends, however it ends: an exception on the
+// calling thread stops the workers before its batch waits for them.
 struct RaiseOnExit {
     std::atomic<bool>& flag;
     ~RaiseOnExit() { flag.store(true, std::memory_order_relaxed); }
@@ -62,58 +131,64 @@ struct RaiseOnExit {
 // The first piece is counted here while the workers count the others. When
 // that first piece holds many distinct values (more than one per eight
 // elements), merging tables would cost more than it saves: the workers are
-// told to stop and the rest is counted here. The distinct count only grows,
-// so the workers are stopped as soon as it passes the limit, not after the
-// whole piece. Either way the table ends up with the values in first-seen
-// order and the same counts.
+// told to give up and the rest is counted here. The distinct count only
+// grows, so the workers give up as soon as it passes the limit, not after
+// the whole piece. Either way the table ends up with the values in
+// first-seen order and the same counts.
 template <class T>
-Result<Ref> count_values(const T* p, std::size_t n) {
-    ValueCounts<T> main;
+void count_values(ValueCounts<T>& main, const T* p, std::size_t n, ScanRun& run) {
+    auto go_on = [&run] { return run.go_on(); };
     if (n < kParallelThreshold) {
-        count_all(main, p, n);
-        return count_to_dict(main);
+        count_piece(main, p, n, go_on);
+        return;
     }
     const std::size_t chunk = piece_length(n);
     const std::size_t rest = n - chunk;
     std::vector<ValueCounts<T>> pieces(rest / chunk + (rest % chunk != 0));
-    std::atomic<bool> stop{false};
+    std::atomic<bool> give_up{false};
     auto count_one = [&](std::size_t i) {
         std::size_t begin = chunk * (i + 1);
-        count_piece(pieces[i], p + begin, std::min(chunk, n - begin), stop);
+        count_piece(pieces[i], p + begin, std::min(chunk, n - begin),
+                    [&] { return !give_up.load(std::memory_order_relaxed) && run.go_on(); });
     };
+    bool many = false;
     {
         Batch batch(pieces.size(), count_one);
-        RaiseOnExit stop_on_error{stop};  // an exception here stops the workers before the batch waits
+        RaiseOnExit give_up_on_error{give_up};
         const std::size_t limit = chunk / 8;
-        for (std::size_t done = 0; done < chunk; done += kBlock) {
-            count_all(main, p + done, std::min(kBlock, chunk - done));
-            if (main.size() > limit) stop.store(true, std::memory_order_relaxed);
+        count_piece(main, p, chunk, [&] {
+            if (main.size() > limit) give_up.store(true, std::memory_order_relaxed);
+            return run.go_on();
+        });
+        many = main.size() > limit;
+        if (many) give_up.store(true, std::memory_order_relaxed);
+        try {
+            batch.wait();
+        } catch (const std::bad_alloc&) {
+            if (!many) throw;  // a table given up on is discarded anyway
         }
-        if (main.size() > limit) {
-            try {
-                batch.wait();
-            } catch (const std::bad_alloc&) {
-                // That piece's table is discarded anyway.
-            }
-            std::vector<ValueCounts<T>>().swap(pieces);
-            count_all(main, p + chunk, rest);
-            return count_to_dict(main);
-        }
-        batch.wait();
+    }
+    if (run.stopped()) return;
+    if (many) {
+        std::vector<ValueCounts<T>>().swap(pieces);
+        count_piece(main, p + chunk, rest, go_on);
+        return;
     }
     for (const ValueCounts<T>& piece : pieces) main.merge(piece);
-    return count_to_dict(main);
 }
 
 // ---- distinctness ---------------------------------------------------------------------
 
 // Pre-sized for at most 4096 values: a long input usually repeats early.
 template <class T>
-bool all_distinct(const T* p, std::size_t n) {
+bool all_distinct(const T* p, std::size_t n, ScanRun& run) {
     if (n == 0) return true;
     ValueSet<T> seen(std::max<std::size_t>(16, std::bit_ceil(2 * std::min<std::size_t>(n, 4096))));
-    for (std::size_t i = 0; i < n; ++i)
-        if (!seen.insert(p[i])) return false;
+    for (std::size_t done = 0; done < n; done += kBlock) {
+        if (!run.go_on()) return false;
+        for (std::size_t i = done, end = std::min(n, done + kBlock); i < end; ++i)
+            if (!seen.insert(p[i])) return false;
+    }
     return true;
 }
 
@@ -121,29 +196,32 @@ bool all_distinct(const T* p, std::size_t n) {
 
 // The k largest values of a piece, in no particular order.
 template <class T>
-std::vector<T> select_largest(const T* p, std::size_t n, unsigned long long k) {
+std::vector<T> select_largest(const T* p, std::size_t n, unsigned long long k, ScanRun& run) {
     if (k >= n) return std::vector<T>(p, p + n);  // keeps everything either way
     BoundedHeap<T, std::greater<T>> heap(static_cast<std::size_t>(k), std::greater<T>());
-    for (std::size_t i = 0; i < n; ++i) heap.offer(p[i]);
+    for (std::size_t done = 0; done < n; done += kBlock) {
+        if (!run.go_on()) break;
+        for (std::size_t i = done, end = std::min(n, done + kBlock); i < end; ++i) heap.offer(p[i]);
+    }
     return std::move(heap.kept());
 }
 
 template <class T>
-Result<Ref> largest_values(const T* p, std::size_t n, unsigned long long k) {
-    std::vector<T> kept;
-    if (k == 0 || n < kParallelThreshold) {
-        kept = select_largest(p, n, k);
-    } else {
-        const std::size_t chunk = piece_length(n);
-        std::vector<std::vector<T>> pieces(n / chunk + (n % chunk != 0));
-        parallel_for(pieces.size(), [&](std::size_t i) {
-            std::size_t begin = chunk * i;
-            pieces[i] = select_largest(p + begin, std::min(chunk, n - begin), k);
-        });
-        std::vector<T> joined;
-        for (const std::vector<T>& piece : pieces) joined.insert(joined.end(), piece.begin(), piece.end());
-        kept = select_largest(joined.data(), joined.size(), k);
-    }
+std::vector<T> largest_values(const T* p, std::size_t n, unsigned long long k, ScanRun& run) {
+    if (k == 0 || n < kParallelThreshold) return select_largest(p, n, k, run);
+    const std::size_t chunk = piece_length(n);
+    std::vector<std::vector<T>> pieces(n / chunk + (n % chunk != 0));
+    parallel_for(pieces.size(), [&](std::size_t i) {
+        std::size_t begin = chunk * i;
+        pieces[i] = select_largest(p + begin, std::min(chunk, n - begin), k, run);
+    });
+    std::vector<T> joined;
+    for (const std::vector<T>& piece : pieces) joined.insert(joined.end(), piece.begin(), piece.end());
+    return select_largest(joined.data(), joined.size(), k, run);
+}
+
+template <class T>
+Result<Ref> values_tuple(std::vector<T> kept) {
     std::sort(kept.begin(), kept.end(), std::greater<T>());
     QB_TRY(Ref out, checked(PyTuple_New(static_cast<Py_ssize_t>(kept.size()))));
     for (std::size_t i = 0; i < kept.size(); ++i) {
@@ -156,23 +234,33 @@ Result<Ref> largest_values(const T* p, std::size_t n, unsigned long long k) {
 }  // namespace
 
 Result<Ref> typed_count(const TypedBuffer& buffer) {
-    return dispatch_kind(buffer.kind(), [&](auto zero) {
+    return dispatch_kind(buffer.kind(), [&](auto zero) -> Result<Ref> {
         using T = decltype(zero);
-        return count_values(buffer.data<T>(), buffer.length());
+        ValueCounts<T> counts;
+        ScanRun run(buffer.length());
+        count_values(counts, buffer.data<T>(), buffer.length(), run);
+        QB_CHECK(run.finish());
+        return count_to_dict(counts);
     });
 }
 
-bool typed_distinct(const TypedBuffer& buffer) {
-    return dispatch_kind(buffer.kind(), [&](auto zero) {
+Result<bool> typed_distinct(const TypedBuffer& buffer) {
+    return dispatch_kind(buffer.kind(), [&](auto zero) -> Result<bool> {
         using T = decltype(zero);
-        return all_distinct(buffer.data<T>(), buffer.length());
+        ScanRun run(buffer.length());
+        bool distinct = all_distinct(buffer.data<T>(), buffer.length(), run);
+        QB_CHECK(run.finish());
+        return distinct;
     });
 }
 
 Result<Ref> typed_topk(const TypedBuffer& buffer, unsigned long long k) {
-    return dispatch_kind(buffer.kind(), [&](auto zero) {
+    return dispatch_kind(buffer.kind(), [&](auto zero) -> Result<Ref> {
         using T = decltype(zero);
-        return largest_values(buffer.data<T>(), buffer.length(), k);
+        ScanRun run(buffer.length());
+        std::vector<T> kept = largest_values(buffer.data<T>(), buffer.length(), k, run);
+        QB_CHECK(run.finish());
+        return values_tuple(std::move(kept));
     });
 }
 

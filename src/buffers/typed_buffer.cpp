@@ -81,16 +81,46 @@ bool matches(const Py_buffer& view, ElementKind kind) noexcept {
 
 bool is_character_data(const char* fmt) noexcept { return std::strchr(fmt ? fmt : "B", 'c') != nullptr; }
 
+// Whether iterating o would read anything but its exported memory, element
+// by element in the memory's own order: a class that iterates in Python
+// code (its own __iter__, or a __getitem__ that a built-in iteration calls,
+// as a masked array's does) or that cannot be iterated at all. Such an
+// object is read through its iteration, never scanned.
+bool iterates_otherwise(PyObject* o) noexcept {
+    PyTypeObject* type = Py_TYPE(o);
+    if (!type->tp_iter && !PySequence_Check(o)) return true;
+    if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) return false;
+    // Classes made from type specs (array.array's, among others) are heap
+    // types too: what they define is a wrapper of a native slot.
+    PyObject* mro = type->tp_mro;
+    for (Py_ssize_t i = 0; mro && i < PyTuple_GET_SIZE(mro); ++i) {
+        auto* base = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i));
+        if (!PyType_HasFeature(base, Py_TPFLAGS_HEAPTYPE)) break;  // a built-in type's own iteration
+        for (const char* name : {"__iter__", "__getitem__"}) {
+            PyObject* found;
+            if (PyDict_GetItemStringRef(base->tp_dict, name, &found) < 0) return (PyErr_Clear(), true);
+            Ref held = Ref::steal(found);
+            if (found && !Py_IS_TYPE(found, &PyWrapperDescr_Type) && !Py_IS_TYPE(found, &PyMethodDescr_Type))
+                return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
-std::optional<TypedBuffer> TypedBuffer::detect(PyObject* o) noexcept {
-    if (PyObject_CheckBuffer(o) != 1) return std::nullopt;
+Result<std::optional<TypedBuffer>> TypedBuffer::detect(PyObject* o) {
+    if (iterates_otherwise(o) || PyObject_CheckBuffer(o) != 1) return std::optional<TypedBuffer>();
     // Each kind gets a view of its own, as an exporter may answer a second
     // request differently from the first.
     for (ElementKind kind : kProbeOrder) {
         std::unique_ptr<Py_buffer> view(new (std::nothrow) Py_buffer{});
-        if (!view) return std::nullopt;
+        if (!view) return std::optional<TypedBuffer>();
         if (PyObject_GetBuffer(o, view.get(), PyBUF_FULL_RO) != 0) {
+            // An exporter that cannot give this view declines; one whose
+            // failure is no Exception (KeyboardInterrupt, SystemExit) stops
+            // the call.
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) return Error::fetch();
             PyErr_Clear();
             continue;
         }
@@ -102,24 +132,19 @@ std::optional<TypedBuffer> TypedBuffer::detect(PyObject* o) noexcept {
         if (view->ndim != 1 || is_character_data(view->format)) {
             PyBuffer_Release(view.get());
             PyErr_Clear();
-            return std::nullopt;
+            return std::optional<TypedBuffer>();
         }
-        return TypedBuffer(std::move(view), kind);
+        return std::optional<TypedBuffer>(TypedBuffer(std::move(view), kind));
     }
-    return std::nullopt;
+    return std::optional<TypedBuffer>();
 }
 
+// Only threads attached to the interpreter hold a TypedBuffer (the pool's
+// workers see its memory, never the holder), so the exporter's release hook
+// runs where it can.
 void TypedBuffer::release() noexcept {
     if (!view_) return;
-    // Whoever drops the last holder may be a thread without the interpreter
-    // lock; the exporter's release hook needs it.
-    if (PyGILState_Check()) {
-        PyBuffer_Release(view_.get());
-    } else {
-        PyGILState_STATE state = PyGILState_Ensure();
-        PyBuffer_Release(view_.get());
-        PyGILState_Release(state);
-    }
+    PyBuffer_Release(view_.get());
     view_.reset();
 }
 

@@ -2,6 +2,7 @@
 // of element by element through Python objects.
 #pragma once
 
+#include "utils/capi.hpp"
 #include "utils/gc.hpp"
 
 #include <cstddef>
@@ -41,9 +42,10 @@ decltype(auto) dispatch_kind(ElementKind kind, F&& f) {
 // released exactly once: by release(), or when the holder goes away.
 class TypedBuffer {
 public:
-    // The typed buffer o exports, or nullopt. Never raises and leaves no
-    // exception set: every refusal sends the caller down its generic path.
-    static std::optional<TypedBuffer> detect(PyObject* o) noexcept;
+    // The typed buffer o exports, or nullopt: every refusal sends the caller
+    // down its generic path. The only error is an exporter's failure that is
+    // not an Exception (KeyboardInterrupt, SystemExit), which propagates.
+    static Result<std::optional<TypedBuffer>> detect(PyObject* o);
 
     TypedBuffer(TypedBuffer&&) noexcept = default;
     TypedBuffer& operator=(TypedBuffer&& other) noexcept {
@@ -70,11 +72,11 @@ public:
     // The first element; only meaningful while scannable().
     template <class T>
     const T* data() const noexcept {
+        if (!view_) __builtin_unreachable();  // callers test scannable() first
         return static_cast<const T*>(view_->buf);
     }
 
     // Gives the view back to its exporter now (a no-op when already done).
-    // Takes the interpreter lock for the release if this thread lacks it.
     void release() noexcept;
 
     // The view holds its exporter.

@@ -5,6 +5,9 @@
 #include "buffers/tables.hpp"
 #include "utils/iterators.hpp"
 #include "utils/registry.hpp"
+#include "utils/signals.hpp"
+
+#include <algorithm>
 
 namespace quibra {
 
@@ -30,14 +33,20 @@ struct UniqueIntState {
     Result<Ref> next_new(T) {
         const T* p = buffer.data<T>();
         const std::size_t n = buffer.length();
-        // May throw while storing a new value; everything before it was a repeat.
-        std::size_t i = seen.first_new(p, position, n);
-        if (i == n) {
-            position = n;
-            return Ref();
+        // A long run of repeats is read in blocks, with a pause between them.
+        SignalCheck signals(1);
+        while (position < n) {
+            std::size_t end = std::min(n, position + kSignalInterval);
+            // May throw while storing a new value; everything before it was a repeat.
+            std::size_t i = seen.first_new(p, position, end);
+            if (i < end) {
+                position = i + 1;
+                return box(p[i]);
+            }
+            position = end;
+            if (position < n && !signals.tick()) return Error::fetch();
         }
-        position = i + 1;
-        return box(p[i]);
+        return Ref();
     }
 
     unsigned long long hint() const noexcept {

@@ -2,6 +2,7 @@
 // shape is chosen once, from the wrapped callable's signature, so a unary
 // function is keyed by its argument itself with no tuple per call.
 #include "combinators/combinators.hpp"
+#include "utils/once.hpp"
 #include "utils/registry.hpp"
 
 namespace quibra {
@@ -17,14 +18,20 @@ struct MemoizeState {
     Ref cache;  // a dict, possibly the caller's own
     bool unary;
     bool keywords;
+    // The cache keeps invariants of its own beside the dict's (an ordered
+    // dict's order), so it is written through its own item assignment.
+    bool own_assignment;
     // A key tuple of the positional rule that nobody else holds, its items
     // None between calls: a hit needs no new tuple.
     Ref spare;
 
-    MemoizeState(Ref k, Ref f, Ref c, bool u, bool kw) noexcept
-        : key(std::move(k)), func(std::move(f)), cache(std::move(c)), unary(u), keywords(kw) {}
+    MemoizeState(Ref k, Ref f, Ref c, bool u, bool kw, bool own) noexcept
+        : key(std::move(k)), func(std::move(f)), cache(std::move(c)), unary(u), keywords(kw), own_assignment(own) {}
     int traverse(const Visitor& visit) const { return visit(key, func, cache, spare); }
 };
+
+// The dict subclass whose invariants live outside the base dict.
+CachedAttr ordered_dict("collections", "OrderedDict");
 
 ClassSpec<MemoizeState> memoize_spec = callable_spec<MemoizeState>("quibra._quibra.Memoize");
 TypeCell memoize_type("Memoize", memoize_spec);
@@ -133,6 +140,13 @@ Result<Ref> cache_key(MemoizeState& m, PyObject* const* args, Py_ssize_t nargs, 
     return pair(std::move(positional), std::move(kwset));
 }
 
+// cache[key] = result. The dict API, unless the cache keeps invariants the
+// base dict's store would skip.
+Status store(const MemoizeState& m, PyObject* key, PyObject* result) {
+    PyObject* cache = m.cache.get();
+    return checked_status(m.own_assignment ? PyObject_SetItem(cache, key, result) : PyDict_SetItem(cache, key, result));
+}
+
 // No lock spans lookup, call and store: a concurrent or re-entrant miss on
 // the same key calls func again and the later store wins. Failures are never
 // stored.
@@ -144,16 +158,25 @@ Result<Ref> memoize_call(PyObject*, MemoizeState& m, PyObject* const* args, std:
     if (found < 0) return Error::fetch();
     if (found) return Ref::steal(hit);
     QB_TRY(Ref result, checked(PyObject_Vectorcall(m.func.get(), args, nargsf, kwnames)));
-    QB_CHECK(checked_status(PyDict_SetItem(m.cache.get(), key.get(), result.get())));
+    QB_CHECK(store(m, key.get(), result.get()));
     return result;
 }
+
+// Whether the spare tuple is used at all: without the interpreter lock two
+// threads could take it at once, so there every call makes its own.
+#ifdef Py_GIL_DISABLED
+constexpr bool kReuseSpare = false;
+#else
+constexpr bool kReuseSpare = true;
+#endif
 
 // The key tuple of the positional rule, in the spare tuple when nobody else
 // holds it (a re-entrant call finds none and makes its own). Empty with the
 // exception set on failure: this is the hit path, kept in the C API's
 // convention.
 Ref positional_key(MemoizeState& m, PyObject* const* args, Py_ssize_t nargs) noexcept {
-    if (!m.spare || Py_REFCNT(m.spare.get()) != 1 || PyTuple_GET_SIZE(m.spare.get()) != nargs) {
+    if (!kReuseSpare || !m.spare || !PyUnstable_Object_IsUniquelyReferenced(m.spare.get()) ||
+        PyTuple_GET_SIZE(m.spare.get()) != nargs) {
         Ref t = Ref::steal(PyTuple_New(nargs));
         for (Py_ssize_t i = 0; t && i < nargs; ++i) PyTuple_SET_ITEM(t.get(), i, Py_NewRef(args[i]));
         return t;
@@ -170,7 +193,7 @@ Ref positional_key(MemoizeState& m, PyObject* const* args, Py_ssize_t nargs) noe
 // Keeps a key tuple that only we hold as the spare, emptied so that it
 // keeps no argument alive.
 void recycle(MemoizeState& m, Ref key) noexcept {
-    if (m.spare || Py_REFCNT(key.get()) != 1) return;
+    if (!kReuseSpare || m.spare || !PyUnstable_Object_IsUniquelyReferenced(key.get())) return;
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(key.get()); ++i) {
         Ref arg = Ref::steal(PyTuple_GET_ITEM(key.get(), i));
         PyTuple_SET_ITEM(key.get(), i, Py_NewRef(Py_None));
@@ -192,7 +215,7 @@ PyObject* positional_call(MemoizeState& m, PyObject* const* args, std::size_t na
             RecursionGuard depth(kWhileCalling);
             QB_CHECK(depth.status());
             QB_TRY(Ref result, checked(PyObject_Vectorcall(m.func.get(), args, nargsf, nullptr)));
-            QB_CHECK(checked_status(PyDict_SetItem(m.cache.get(), key.get(), result.get())));
+            QB_CHECK(store(m, key.get(), result.get()));
             return result;
         });
     }
@@ -218,9 +241,16 @@ PyObject* memoize_vectorcall(PyObject* self, PyObject* const* args, std::size_t 
 
 Result<Ref> memoize_body(Args<"func, cache=None, key=None">& a) {
     Ref cache;
-    if (a.get<"cache">()) {
-        if (!PyDict_Check(a.get<"cache">())) return a.note<"cache">(type_check_error(a.get<"cache">(), "dict"));
-        cache = Ref::borrow(a.get<"cache">());
+    bool own_assignment = false;
+    if (PyObject* given = a.get<"cache">()) {
+        if (!PyDict_Check(given)) return a.note<"cache">(type_check_error(given, "dict"));
+        cache = Ref::borrow(given);
+        if (!PyDict_CheckExact(given)) {
+            QB_TRY(PyObject * ordered, ordered_dict.get(a.state()));
+            int r = PyObject_IsInstance(given, ordered);
+            if (r < 0) return Error::fetch();
+            own_assignment = r == 1;
+        }
     } else {
         QB_TRY(cache, new_dict());
     }
@@ -229,8 +259,8 @@ Result<Ref> memoize_body(Args<"func, cache=None, key=None">& a) {
     Shape shape;
     if (Result<Shape> s = analyse(a.get<"func">())) shape = *s;
     QB_TRY(PyTypeObject * type, memoize_type.get(a.state()));
-    return make_native<MemoizeState>(type, Ref::borrow(a.get<"key">()), Ref::borrow(a.get<"func">()), std::move(cache), shape.unary,
-                                     shape.keywords);
+    return make_native<MemoizeState>(type, Ref::borrow(a.get<"key">()), Ref::borrow(a.get<"func">()), std::move(cache),
+                                     shape.unary, shape.keywords, own_assignment);
 }
 
 PyMethodDef functions[] = {

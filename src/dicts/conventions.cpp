@@ -1,6 +1,7 @@
 #include "dicts/conventions.hpp"
 
 #include "utils/state.hpp"
+#include "utils/signals.hpp"
 
 namespace quibra::dicts {
 
@@ -72,7 +73,9 @@ Result<Ref> read_all(PyObject* iterable) {
     if (PyList_CheckExact(iterable)) return checked(PyList_AsTuple(iterable));
     QB_TRY(Ref it, get_iter(iterable));
     QB_TRY(Ref items, new_list(0));
+    SignalCheck signals;
     for (;;) {
+        QB_CHECK(signals.status());
         QB_TRY(Ref item, next_item(it.get()));
         if (!item) break;
         QB_CHECK(checked_status(PyList_Append(items.get(), item.get())));

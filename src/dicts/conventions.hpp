@@ -8,6 +8,7 @@
 
 #include "utils/capi.hpp"
 #include "utils/state.hpp"
+#include "utils/signals.hpp"
 
 namespace quibra::dicts {
 
@@ -62,7 +63,9 @@ Status for_each_item(ModuleState& module, PyObject* m, F&& f) {
     }
     QB_TRY(Ref items, call_items(module, m));
     QB_TRY(Ref it, get_iter(items.get()));
+    SignalCheck signals;  // items() may deliver without end
     for (;;) {
+        QB_CHECK(signals.status());
         QB_TRY(Ref item, next_item(it.get()));
         if (!item) return success();
         PyObject *key, *value;

@@ -98,7 +98,7 @@ public:
         for (std::size_t g = 0; g < entries.size(); ++g) {
             auto n = static_cast<Py_ssize_t>(entries[g].value.size);
             PyObject* const* values = flat.data() + start[g];
-            if (list && Py_REFCNT(list.get()) == 1 && PyList_GET_SIZE(list.get()) == n) {
+            if (list && PyUnstable_Object_IsUniquelyReferenced(list.get()) && PyList_GET_SIZE(list.get()) == n) {
                 for (Py_ssize_t i = 0; i < n; ++i) {
                     Ref old = Ref::steal(PyList_GET_ITEM(list.get(), i));
                     PyList_SET_ITEM(list.get(), i, Py_NewRef(values[i]));

@@ -4,6 +4,7 @@
 
 #include "utils/binding.hpp"
 #include "utils/registry.hpp"
+#include "utils/signals.hpp"
 
 #include <vector>
 
@@ -54,7 +55,9 @@ Result<Ref> get_in(PyObject* keys, PyObject* coll, PyObject* dflt, bool no_defau
         }
     } else {
         QB_TRY(Ref it, get_iter(keys));
+        SignalCheck signals;
         while (rc > 0) {
+            QB_CHECK(signals.status());
             QB_TRY(Ref key, next_item(it.get()));
             if (!key) break;
             rc = walk_step(cur, key.get(), no_default);

@@ -9,6 +9,7 @@
 #include "sequences/access.hpp"
 #include "utils/binding.hpp"
 #include "utils/registry.hpp"
+#include "utils/signals.hpp"
 
 namespace quibra {
 
@@ -128,7 +129,9 @@ Result<Ref> first_opt_of(const ModuleState& module, PyObject* seq) {
 Result<Ref> last_opt_of(const ModuleState& module, PyObject* seq) {
     QB_TRY(Ref it, get_iter(seq));
     Ref last;
+    SignalCheck signals;
     for (;;) {
+        QB_CHECK(signals.status());
         QB_TRY(Ref item, next_item(it.get()));
         if (!item) return option_of_item(module, last);
         last = std::move(item);  // the previous element goes at once
@@ -137,7 +140,9 @@ Result<Ref> last_opt_of(const ModuleState& module, PyObject* seq) {
 
 Result<Ref> nth_opt_of(const ModuleState& module, unsigned long long n, PyObject* seq) {
     QB_TRY(Ref it, get_iter(seq));
+    SignalCheck signals;
     for (unsigned long long i = 0; i < n; ++i) {
+        QB_CHECK(signals.status());
         QB_TRY(Ref skipped, next_item(it.get()));
         if (!skipped) return make_nothing(module);
     }

@@ -6,6 +6,7 @@
 #include "utils/binding.hpp"
 #include "utils/once.hpp"
 #include "utils/registry.hpp"
+#include "utils/signals.hpp"
 
 #include <vector>
 
@@ -46,8 +47,11 @@ Result<Ref> nth_body(Args<"n, seq">& a) {
     if (count == -1 && PyErr_Occurred()) PyErr_Clear(), count = -1;
     if (count < 0) return Error::value_error("Indices for islice() must be None or an integer: 0 <= x <= sys.maxsize.");
     QB_TRY(Ref it, get_iter(seq));
+    SignalCheck signals;
     for (long long i = 0; i < count; ++i) {
         QB_TRY(Ref skipped, fetch_required(it.get()));
+        skipped.reset();
+        QB_CHECK(signals.status());
     }
     return fetch_required(it.get());
 }
@@ -134,7 +138,12 @@ InternedName len_name("__len__");
 // Elements left in an iterator, each fetched and dropped at once.
 Result<unsigned long long> count_remaining(PyObject* it) {
     unsigned long long n = 0;
-    while (Ref item = Ref::steal(iter_next(it))) ++n;
+    SignalCheck signals;
+    while (Ref item = Ref::steal(iter_next(it))) {
+        ++n;
+        item.reset();
+        if (!signals.tick()) return Error::fetch();
+    }
     if (PyErr_Occurred()) return Error::fetch();
     return n;
 }

@@ -9,6 +9,7 @@
 #include "utils/grouping.hpp"
 #include "utils/registry.hpp"
 #include "utils/sources.hpp"
+#include "utils/signals.hpp"
 
 #include <cstdint>
 #include <vector>
@@ -24,10 +25,11 @@ namespace {
 template <class Visit>
 Status for_each_element(PyObject* seq, Visit&& visit) {
     QB_TRY(RawSource source, RawSource::open(seq));
+    SignalCheck signals;
     for (;;) {
         Ref x = Ref::steal(source.next_raw());
         if (!x) break;
-        if (!visit(std::move(x))) return Error::fetch_ffi();
+        if (!visit(std::move(x)) || !signals.tick()) return Error::fetch_ffi();
     }
     if (PyErr_Occurred()) return Error::fetch_ffi();
     return success();
@@ -38,9 +40,11 @@ using CountTable = CountingTable<std::uint64_t>;
 // The table's counts as a dict, in first-seen order.
 Result<Ref> counts_to_dict(CountTable& table) {
     QB_TRY(Ref out, new_dict());
+    SignalCheck signals;
     for (CountTable::Entry& e : table.entries()) {
         QB_TRY(Ref n, checked(PyLong_FromUnsignedLongLong(e.value)));
         QB_CHECK(checked_status(PyDict_SetItem(out.get(), e.key.get(), n.get())));
+        QB_CHECK(signals.status());
     }
     return out;
 }

@@ -8,6 +8,7 @@
 #include "utils/once.hpp"
 #include "utils/registry.hpp"
 #include "utils/sources.hpp"
+#include "utils/signals.hpp"
 
 #include <memory>
 #include <optional>
@@ -72,12 +73,14 @@ public:
 
     Result<Ref> step() {
         if (!index_done_) QB_CHECK(build_index());
+        SignalCheck signals;
         for (;;) {
             if (at_ != end_) return pair_up();
             if (right_done_) {
                 if (!next_unmatched()) return Ref();
                 continue;
             }
+            QB_CHECK(signals.status());  // right elements without a match may go on and on
             QB_TRY(Ref r, next_item(in_.right_it.get()));
             if (!r) {
                 QB_CHECK(finish_right());
@@ -128,7 +131,9 @@ private:
             QB_TRY(left_it_, get_iter(in_.leftseq.get()));
             QB_CHECK(index_.reserve(known_length(in_.leftseq.get())));
         }
+        SignalCheck signals;
         for (;;) {
+            QB_CHECK(signals.status());
             QB_TRY(Ref l, next_item(left_it_.get()));
             if (!l) break;
             QB_TRY(Ref kl, left_rule_.apply(l.get()));
@@ -342,12 +347,14 @@ public:
           keys_(std::move(keys)) {}
 
     Result<Ref> step() {
+        SignalCheck signals;  // equal inputs may go on and on
         for (;;) {
             int got = collect();
             if (got <= 0) return stop(got);
             int same = all_equal();
             if (same < 0) return stop(same);
             if (!same) return values_tuple();
+            if (!signals.tick()) return stop(-1);
         }
     }
 
@@ -449,7 +456,9 @@ Result<std::vector<Ref>> diff_inputs(std::span<PyObject* const> args) {
     std::vector<Ref> inputs;
     if (args.size() == 1 && PyList_Check(args[0])) {
         QB_TRY(Ref it, get_iter(args[0]));
+        SignalCheck signals;
         for (;;) {
+            QB_CHECK(signals.status());
             QB_TRY(Ref s, next_item(it.get()));
             if (!s) break;
             inputs.push_back(std::move(s));

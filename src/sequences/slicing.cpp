@@ -7,6 +7,7 @@
 #include "utils/binding.hpp"
 #include "utils/once.hpp"
 #include "utils/registry.hpp"
+#include "utils/signals.hpp"
 
 #include <climits>
 #include <cstdint>
@@ -66,7 +67,9 @@ Result<Ref> last_n_of_iterator(PyObject* it, unsigned long long n) {
     std::vector<Ref> ring;
     std::size_t cap = n == 0 || n > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(n);
     std::size_t next = 0;
+    SignalCheck signals;
     for (;;) {
+        QB_CHECK(signals.status());
         QB_TRY(Ref item, next_item(it));
         if (!item) break;
         if (ring.size() < cap) {

@@ -7,6 +7,7 @@
 #include "utils/iterators.hpp"
 #include "utils/registry.hpp"
 #include "utils/sources.hpp"
+#include "utils/signals.hpp"
 
 #include <memory>
 #include <optional>
@@ -127,6 +128,7 @@ public:
     RemoveState(RawSource src, Ref predicate) noexcept : src_(std::move(src)), predicate_(std::move(predicate)) {}
 
     Result<Ref> step() {
+        SignalCheck signals;  // a run of removed elements may not end
         for (;;) {
             QB_TRY(Ref x, src_.next());
             if (!x) return x;
@@ -135,6 +137,8 @@ public:
             r.reset();
             if (t < 0) return Error::fetch_ffi();
             if (t == 0) return x;
+            x.reset();
+            QB_CHECK(signals.status());
         }
     }
 
@@ -158,7 +162,9 @@ private:
 Result<Ref> interleave_body(Args<"seqs">& a) {
     QB_TRY(Ref outer, get_iter(a.get<"seqs">()));
     std::vector<std::optional<RawSource>> sources;
+    SignalCheck signals;
     for (;;) {
+        QB_CHECK(signals.status());
         QB_TRY(Ref s, next_item(outer.get()));
         if (!s) break;
         QB_TRY(RawSource src, RawSource::open(s.get()));

@@ -7,6 +7,7 @@
 #include "utils/iterators.hpp"
 #include "utils/registry.hpp"
 #include "utils/sources.hpp"
+#include "utils/signals.hpp"
 
 namespace quibra {
 
@@ -25,6 +26,7 @@ struct UniqueState {
     // The per-element loop stays in the interpreter's raw convention (see
     // next_raw and insert_raw) and turns a failure into a pending error once.
     Result<Ref> step() {
+        SignalCheck signals;  // a run of repeats may not end
         for (;;) {
             Ref x = Ref::steal(source.next_raw());
             if (!x) {
@@ -39,7 +41,7 @@ struct UniqueState {
                 fresh = seen.insert_raw(k.get());
             }
             if (fresh > 0) return x;
-            if (fresh < 0) return Error::fetch_ffi();
+            if (fresh < 0 || !signals.tick()) return Error::fetch_ffi();
         }
     }
 

@@ -4,6 +4,7 @@
 #include "utils/binding.hpp"
 #include "utils/iterators.hpp"
 #include "utils/registry.hpp"
+#include "utils/signals.hpp"
 
 #include <algorithm>
 #include <array>
@@ -115,7 +116,7 @@ struct SlidingWindowState {
         }
         auto size = static_cast<Py_ssize_t>(n);
         PyObject* prev = window.get();
-        if (prev && Py_REFCNT(prev) == 1) return shift_in_place(std::move(x));
+        if (prev && PyUnstable_Object_IsUniquelyReferenced(prev)) return shift_in_place(std::move(x));
         QB_TRY(Ref t, checked(PyTuple_New(size)));
         if (prev) {
             for (Py_ssize_t i = 1; i < size; ++i)
@@ -250,9 +251,11 @@ private:
         if (!item) return end_or_error();
         ChunkBuilder chunk;
         if (!chunk.open(n_)) return Error::fetch();
+        SignalCheck signals;  // n may be as large as the source is long
         for (;;) {
             if (!chunk.push(std::move(item), n_)) return Error::fetch();
             if (static_cast<unsigned long long>(chunk.size()) == n_) return chunk.finish(chunk.size());
+            if (!signals.tick()) return Error::fetch();
             item = Ref::steal(iter_next(it));
             if (!item) break;
         }
@@ -362,7 +365,9 @@ Result<Ref> build_sliding_window(const ModuleState& module, unsigned long long n
     std::vector<Ref> priming;
     if (n > 1) {
         QB_CHECK(reserve(priming, capped_reserve(n - 1)));
+        SignalCheck signals;
         while (priming.size() < n - 1) {
+            QB_CHECK(signals.status());
             QB_TRY(Ref x, source.next());
             if (!x) break;
             QB_CHECK(push(priming, std::move(x)));
