@@ -19,7 +19,6 @@ def options(opt: Opt[int]) -> None:
     assert_type(opt.filter(lambda v: v > 0), Some[int] | NothingType)
     assert_type(opt.ok_or("missing"), Ok[int] | Err[str])
     assert_type(Some(1).is_some(), Literal[True])
-    assert_type(Nothing.unwrap_or(3), int)
     assert_type(Option.of(None), NothingType)
     assert_type(Option.of(3 if opt else None), Some[int] | NothingType)
     exact = Some(True)
