@@ -2,7 +2,7 @@
 
 from typing import Literal, assert_never, assert_type
 
-from quibra import Err, Nothing, NothingType, Ok, Option, Result, Some, first_opt
+from quibra import Err, Nothing, NothingType, Ok, Option, Result, Some
 from quibra.typing import Option as Opt
 from quibra.typing import Result as Res
 
@@ -67,7 +67,6 @@ def results(res: Res[int, str]) -> None:
     assert_type(res.err(), NothingType | Some[str])
     assert_type(res.unwrap_or(None), int | None)
     assert_type(Result.of(lambda: 1), Ok[int] | Err[Exception])
-    assert_type(first_opt([1.5]).ok_or(KeyError()), Ok[float] | Err[KeyError])
 
     Ok(1).and_then(lambda v: Some(v))  # type: ignore[arg-type,return-value]
     Err("e").map_err(lambda e: e + 1)  # type: ignore[operator]
