@@ -323,12 +323,9 @@ def build_call(target, slot, hostile, ctx):
         elif kind == "*":
             extra = benign(target, name, kind, ctx)
             args += ([hostile] if slot[1] == "alone" else [hostile] + extra[1:]) if mine else extra
-        elif kind == "**":
+        elif kind in ("**", "kw"):
             if mine:
-                kwargs[slot[1]] = hostile
-        elif kind == "kw":
-            if mine:
-                kwargs[name] = hostile
+                kwargs[slot[1] if kind == "**" else name] = hostile
         else:
             args.append(hostile if mine else benign(target, name, kind, ctx))
     if not target.method:
