@@ -341,11 +341,13 @@ def build_call(target, slot, hostile, ctx):
 
 
 # What the leak check reruns in-process in every slot: the kinds that reach the
-# reference-sensitive paths (raising and interrupting callbacks, failing
-# iterators, containers changing or emptied under the reader), and one of the
+# reference-sensitive paths (raising and interrupting callbacks and elements,
+# failing iterators and mappings, containers changing or emptied under the
+# reader), those whose elements are objects a call hands on (a reference leaked
+# to the benign values, small immortal ints, would not show), and one of the
 # other kinds in turn, so that across the table each of those shows up too.
-LEAK_KINDS = {"raises", "interrupts", "failing_iter", "interrupted_iter", "mutating_list", "mutating_call",
-              "clearing", "clearing_call"}
+LEAK_KINDS = {"raises", "interrupts", "failing_iter", "interrupted_iter", "raising_elements", "raising_dict",
+              "mutating_list", "mutating_call", "clearing", "clearing_call", "wrong_elements", "self_containing"}
 
 
 @dataclass(frozen=True)
