@@ -50,9 +50,9 @@ needs_dask = pytest.mark.skipif(hasattr(sys, "gettotalrefcount"),
 def example():
     for name in ("numpy", "dask", "distributed"):
         pytest.importorskip(name)
-    spec = importlib.util.spec_from_file_location("distributed_frequencies", EXAMPLE)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("distributed_frequencies", EXAMPLE)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

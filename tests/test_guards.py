@@ -126,7 +126,7 @@ def raiser(exc):
     return f
 
 
-@pytest.mark.parametrize("spec, raised, caught", [
+@pytest.mark.parametrize("types, raised, caught", [
     (nest(KeyError, 50), KeyError, True),
     (nest(LookupError, 50), KeyError, True),
     (nest(KeyError, 50), ValueError, False),
@@ -140,9 +140,9 @@ def raiser(exc):
     (nest(KeyError, 200, width=2), KeyError, True),
     (nest(KeyError, 200, width=2), ValueError, False),
 ])
-def test_excepts_matches_nested_tuples_like_the_interpreter(spec, raised, caught):
+def test_excepts_matches_nested_tuples_like_the_interpreter(types, raised, caught):
     raised = raised("fresh")
-    wrapped = q.excepts(spec, raiser(raised), lambda e: ("handled", e))
+    wrapped = q.excepts(types, raiser(raised), lambda e: ("handled", e))
     if caught:
         assert wrapped() == ("handled", raised)
     else:
@@ -155,14 +155,14 @@ def test_excepts_matches_nested_tuples_like_the_interpreter(spec, raised, caught
 def test_excepts_with_a_very_deeply_nested_tuple():
     out = run_python("""
         import quibra as q
-        spec = KeyError
+        types = KeyError
         for _ in range(200_000):
-            spec = (spec,)
+            types = (types,)
         def f(e):
             raise e
-        print(q.excepts(spec, f, lambda e: "handled")(KeyError()))
+        print(q.excepts(types, f, lambda e: "handled")(KeyError()))
         try:
-            q.excepts(spec, f)(ValueError("v"))
+            q.excepts(types, f)(ValueError("v"))
         except ValueError as e:
             print(e)
     """)

@@ -370,7 +370,7 @@ def cases():
             sample = None if kind in ("self", "**") else benign(t, name, kind, Ctx())
             turn += 1
             out += [Case(f"{t.name}[{label}={h}]", t, slot, h, h in LEAK_KINDS or h == others[turn % len(others)])
-                    for h, spec in HOSTILE.items() if spec.fits is None or kind == "*" or spec.fits(sample)]
+                    for h, made in HOSTILE.items() if made.fits is None or kind == "*" or made.fits(sample)]
     return out
 
 
