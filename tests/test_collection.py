@@ -3,13 +3,12 @@ without exhausting the C stack."""
 
 import gc
 import operator
-import subprocess
 import sys
-import textwrap
 
 import pytest
 
 import quibra._quibra as q
+from tests.helpers import Source, run_python
 
 
 class Marker:
@@ -45,7 +44,7 @@ def curried_self_reference(marker):
     assert add(1)(2) == 3
 
 
-def callable_wrapping_its_own_user(wrap):
+def wrapping_its_own_user(wrap):
     def build(marker):
         box = {}
 
@@ -58,65 +57,15 @@ def callable_wrapping_its_own_user(wrap):
     return build
 
 
-CALLABLES = {
-    "memoize": memoized_recursion,
-    "curry": curried_self_reference,
-    "compose": callable_wrapping_its_own_user(lambda f: q.compose(bool, f)),
-    "complement": callable_wrapping_its_own_user(q.complement),
-    "juxt": callable_wrapping_its_own_user(lambda f: q.juxt(f, f)),
-    "excepts": callable_wrapping_its_own_user(lambda f: q.excepts(ValueError, f)),
-    "memoize with a cache and key": callable_wrapping_its_own_user(
-        lambda f: q.memoize(f, cache={}, key=lambda args, kwargs: args)),
-}
-
-
-@pytest.mark.parametrize("name", CALLABLES)
-def test_callables_in_cycles_are_collected(name):
-    assert collected(CALLABLES[name])
-
-
-class Source:
-    """An iterator over items that keeps whatever it is given in `.owner`."""
-
-    def __init__(self, items):
-        self.items = iter(items)
-
-    def __iter__(self):
-        return self
-
-    def __next__(self):
-        return next(self.items)
-
-
-ITERATORS = {  # build an iterator over a source; how many steps to take first
-    "unique": (lambda s: q.unique(s), 1),
-    "unique with key": (lambda s: q.unique(s, key=lambda x: (x, s)), 2),
-    "interpose": (lambda s: q.interpose(0, s), 2),
-    "sliding_window": (lambda s: q.sliding_window(2, s), 1),
-    "pluck": (lambda s: q.pluck(0, s), 1),
-    "pluck with default": (lambda s: q.pluck(5, s, None), 1),
-    "partition": (lambda s: q.partition(2, s, None), 1),
-    "partition_all": (lambda s: q.partition_all(2, s), 1),
-    "interleave": (lambda s: q.interleave([s, [9, 9]]), 1),
-    "accumulate": (lambda s: q.accumulate(lambda a, b: b, s), 2),
-    "remove": (lambda s: q.remove(lambda x: s is None, s), 1),
-    "iterate": (lambda s: q.iterate(lambda x: s, s), 2),
-    "take": (lambda s: q.take(3, s), 1),
-}
-
-
-@pytest.mark.parametrize("name", ITERATORS)
-def test_iterators_whose_source_refers_back_are_collected(name):
-    make, steps = ITERATORS[name]
-
+def source_refers_back(make, steps):
+    # The source keeps the iterator reading it.
     def build(marker):
         src = Source([(1, 2), (3, 4), (5, 6), (7, 8)])
         it = make(src)
         src.owner, src.marker = it, marker
         for _ in range(steps):
             next(it)
-
-    assert collected(build)
+    return build
 
 
 def items(element):
@@ -126,14 +75,7 @@ def items(element):
         yield element(i)
 
 
-@pytest.mark.parametrize("name, make, steps", [
-    ("sliding_window", lambda e: q.sliding_window(2, items(e)), 3),
-    ("interpose", lambda e: q.interpose(0, items(e)), 4),  # the last step leaves e(1) pending
-    ("unique", lambda e: q.unique(items(e)), 3),
-    ("accumulate", lambda e: q.accumulate(lambda a, b: b, items(e)), 3),
-    ("iterate", lambda e: q.iterate(e, 0), 3),
-])
-def test_elements_that_hold_their_own_iterator_are_collected(name, make, steps):
+def element_holds_its_iterator(make, steps):
     # The iterator keeps an element (a window, a pending item, a seen key, a
     # running total, the current value) that holds the iterator itself: a
     # cycle through nothing but a tuple and the iterator, which the iterator
@@ -145,17 +87,58 @@ def test_elements_that_hold_their_own_iterator_are_collected(name, make, steps):
         for _ in range(steps):
             next(it)
         slot.clear()
+    return build
 
-    assert collected(build)
+
+def iter_and_what_it_derives(marker):
+    src = Source([1, 2, 3])
+    base = q.Iter(src)
+    src.owner, src.marker = [base, base.map(abs).unique()], marker
 
 
-def test_an_iter_and_what_it_derives_are_collected():
-    def build(marker):
-        src = Source([1, 2, 3])
-        base = q.Iter(src)
-        src.owner, src.marker = [base, base.map(abs).unique()], marker
+def option_in_its_own_list(marker):
+    box = [marker]
+    box.append(q.Some(box))
 
-    assert collected(build)
+
+CYCLES = {
+    "memoize": memoized_recursion,
+    "curry": curried_self_reference,
+    "compose": wrapping_its_own_user(lambda f: q.compose(bool, f)),
+    "complement": wrapping_its_own_user(q.complement),
+    "juxt": wrapping_its_own_user(lambda f: q.juxt(f, f)),
+    "excepts": wrapping_its_own_user(lambda f: q.excepts(ValueError, f)),
+    "memoize with a cache and key": wrapping_its_own_user(lambda f: q.memoize(f, cache={}, key=lambda a, kw: a)),
+    **{f"{name}, source refers back": source_refers_back(make, steps) for name, make, steps in [
+        ("unique", lambda s: q.unique(s), 1),
+        ("unique with key", lambda s: q.unique(s, key=lambda x: (x, s)), 2),
+        ("interpose", lambda s: q.interpose(0, s), 2),
+        ("sliding_window", lambda s: q.sliding_window(2, s), 1),
+        ("pluck", lambda s: q.pluck(0, s), 1),
+        ("pluck with default", lambda s: q.pluck(5, s, None), 1),
+        ("partition", lambda s: q.partition(2, s, None), 1),
+        ("partition_all", lambda s: q.partition_all(2, s), 1),
+        ("interleave", lambda s: q.interleave([s, [9, 9]]), 1),
+        ("accumulate", lambda s: q.accumulate(lambda a, b: b, s), 2),
+        ("remove", lambda s: q.remove(lambda x: s is None, s), 1),
+        ("iterate", lambda s: q.iterate(lambda x: s, s), 2),
+        ("take", lambda s: q.take(3, s), 1),
+    ]},
+    **{f"{name}, element holds it": element_holds_its_iterator(make, steps) for name, make, steps in [
+        ("sliding_window", lambda e: q.sliding_window(2, items(e)), 3),
+        ("interpose", lambda e: q.interpose(0, items(e)), 4),  # the last step leaves e(1) pending
+        ("unique", lambda e: q.unique(items(e)), 3),
+        ("accumulate", lambda e: q.accumulate(lambda a, b: b, items(e)), 3),
+        ("iterate", lambda e: q.iterate(e, 0), 3),
+    ]},
+    "Iter and what it derives": iter_and_what_it_derives,
+    "Some in its own list": option_in_its_own_list,
+}
+
+
+@pytest.mark.parametrize("name", CYCLES)
+def test_cycles_are_collected(name):
+    assert collected(CYCLES[name])
 
 
 def test_memoized_recursive_function_in_a_loop_does_not_pile_up():
@@ -195,7 +178,7 @@ CHAINS = {
 @pytest.mark.skipif(hasattr(sys, "gettotalrefcount"), reason="the release run covers the stack")
 @pytest.mark.parametrize("name", CHAINS)
 def test_dropping_a_million_deep_chain_does_not_crash(name):
-    code = textwrap.dedent(f"""
+    out = run_python(f"""
         import operator, quibra._quibra as q
         x = [[1]] if {name.startswith(("unique", "interpose", "sliding", "pluck", "partition",
                                         "accumulate"))!r} else abs
@@ -203,9 +186,8 @@ def test_dropping_a_million_deep_chain_does_not_crash(name):
             {CHAINS[name]}
         del x
         print("ok")
-    """)
-    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
-    assert (proc.returncode, proc.stdout.strip()) == (0, "ok"), proc.stderr[-2000:]
+    """, timeout=300)
+    assert out.strip() == "ok"
 
 
 def test_iterator_types_report_what_they_hold():
@@ -224,9 +206,3 @@ def test_option_and_result_values_enter_the_collector_only_around_containers():
     untracked = [q.Some(1), q.Ok("s"), q.Err(None), q.Option.of(2.5), q.first_opt([3]), q.Some(int)]
     tracked = [q.Some([]), q.Ok({}), q.Err(ValueError()), q.Some(q.Some(1)), q.Option.of(()), q.first_opt([[3]])]
     assert not any(map(gc.is_tracked, untracked)) and all(map(gc.is_tracked, tracked))
-
-    def cycle(marker):
-        box = [marker]
-        box.append(q.Some(box))
-
-    assert collected(cycle)

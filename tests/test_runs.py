@@ -1,12 +1,11 @@
 """Each run tests the build it means to: the sanitizer run the instrumented module."""
 
 import os
-import subprocess
-import sys
 
 import pytest
 
 import quibra._quibra as native
+from tests.helpers import run_python
 
 UNDER_SANITIZER = bool(os.environ.get("QUIBRA_SANITIZER"))
 
@@ -14,10 +13,8 @@ UNDER_SANITIZER = bool(os.environ.get("QUIBRA_SANITIZER"))
 @pytest.mark.no_leak_check
 def test_children_import_the_module_under_test():
     # Tests that start `python -c` must see the same build as the test process.
-    proc = subprocess.run([sys.executable, "-c", "import quibra._quibra as m; print(m.__file__)"],
-                          capture_output=True, text=True, timeout=120)
-    assert proc.returncode == 0, proc.stderr
-    assert os.path.realpath(proc.stdout.strip()) == os.path.realpath(native.__file__)
+    out = run_python("import quibra._quibra as m; print(m.__file__)")
+    assert os.path.realpath(out.strip()) == os.path.realpath(native.__file__)
 
 
 @pytest.mark.skipif(not UNDER_SANITIZER, reason="only the sanitizer run loads the instrumented module")

@@ -3,22 +3,13 @@
 Each case runs in a child interpreter whose allocator poisons freed memory, so a
 use after free fails that case instead of taking the test run down."""
 
-import os
-import subprocess
 import sys
-import textwrap
 
 import pytest
 
+from tests.helpers import run_python
+
 pytestmark = pytest.mark.no_leak_check  # every case is a child process
-
-
-def run_child(code, timeout=120):
-    env = {**os.environ, "PYTHONMALLOC": "debug", "PYTHONFAULTHANDLER": "1"}
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          timeout=timeout, env=env)
-    assert proc.returncode == 0, f"exit {proc.returncode}\n{proc.stdout}\n{proc.stderr[-3000:]}"
-    return proc.stdout.split()
 
 
 PRELUDE = """
@@ -123,7 +114,7 @@ CASES = {
 
 @pytest.mark.parametrize("name", CASES)
 def test_callbacks_emptying_private_containers(name):
-    assert run_child(textwrap.dedent(PRELUDE) + textwrap.dedent(CASES[name]) + "\nprint('ok')") == ["ok"]
+    assert run_python(PRELUDE, CASES[name], "print('ok')", debug_malloc=True).split() == ["ok"]
 
 
 # Under an address-space limit a little above what the process already uses.
@@ -150,10 +141,10 @@ LIMITED = """
     ("ind = [0] * 3 * 10**7", "q.get(ind, [1])"),  # room for every result up front
 ])
 def test_native_allocation_failure_is_memory_error(setup, call):
-    out = run_child(textwrap.dedent(LIMITED) + textwrap.dedent(f"""
+    out = run_python(LIMITED, f"""
         {setup}
         limit(64 << 20)
         print(outcome(lambda: {call}))
         print(q.get([0, 1], "ab"))  # still working afterwards
-    """))
-    assert out == ["MemoryError", "('a',", "'b')"]
+    """, debug_malloc=True)
+    assert out.split() == ["MemoryError", "('a',", "'b')"]

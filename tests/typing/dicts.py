@@ -38,7 +38,6 @@ def updating(a: dict[str, int], nested: dict[str, dict[str, int]]) -> None:
 
 def mapping(a: dict[str, int]) -> None:
     assert_type(q.keymap(str.upper, a), dict[str, int])
-    assert_type(q.keymap(len, a), dict[int, int])
     assert_type(q.valmap(float, a), dict[str, float])
     assert_type(q.itemmap(lambda kv: (kv[1], kv[0]), a), dict[int, str])
     assert_type(q.keyfilter(str.isupper, a), dict[str, int])

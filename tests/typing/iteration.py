@@ -4,7 +4,7 @@ import operator
 from collections.abc import Iterator
 from typing import Any, TypeIs, assert_type
 
-from quibra import Iter, NothingType, RustIter, Some, partition_all
+from quibra import Iter, NothingType, RustIter, Some
 
 
 def is_str(v: object) -> TypeIs[str]:
@@ -15,7 +15,6 @@ def chains(nums: list[int], rows: list[dict[str, float]], mixed: list[int | str]
     it = Iter(nums)
     assert_type(it, Iter[int])
     assert_type(it.map(str), Iter[str])
-    assert_type(it.filter(lambda v: v > 1), Iter[int])
     assert_type(it.filter(None), Iter[int])
     assert_type(Iter(mixed).filter(lambda v: isinstance(v, str)), Iter[int | str])
     assert_type(Iter(mixed).filter(is_str), Iter[str])
@@ -55,9 +54,7 @@ def terminals(nums: list[int], pairs: list[tuple[str, int]], rust: RustIter[byte
     assert_type(Iter(pairs).to_dict(), dict[str, int])
     assert_type(Iter(["ab"]).to_dict(), dict[str, str])
     assert_type(it.first(), Some[int] | NothingType)
-    assert_type(it.last(), Some[int] | NothingType)
     assert_type(it.nth(3), Some[int] | NothingType)
-    assert_type(partition_all(2, nums), Iterator[tuple[int, ...]])
     assert_type(next(rust), bytes)
     as_iterator: Iterator[bytes] = rust
     del as_iterator

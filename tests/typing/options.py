@@ -2,7 +2,7 @@
 
 from typing import Literal, assert_never, assert_type
 
-from quibra import Err, Nothing, NothingType, Ok, Option, Result, Some, first_opt
+from quibra import Err, Nothing, NothingType, Ok, Option, Result, Some
 from quibra.typing import Option as Opt
 from quibra.typing import Result as Res
 
@@ -19,7 +19,6 @@ def options(opt: Opt[int]) -> None:
     assert_type(opt.filter(lambda v: v > 0), Some[int] | NothingType)
     assert_type(opt.ok_or("missing"), Ok[int] | Err[str])
     assert_type(Some(1).is_some(), Literal[True])
-    assert_type(Nothing.unwrap_or(3), int)
     assert_type(Option.of(None), NothingType)
     assert_type(Option.of(3 if opt else None), Some[int] | NothingType)
     exact = Some(True)
@@ -68,7 +67,6 @@ def results(res: Res[int, str]) -> None:
     assert_type(res.err(), NothingType | Some[str])
     assert_type(res.unwrap_or(None), int | None)
     assert_type(Result.of(lambda: 1), Ok[int] | Err[Exception])
-    assert_type(first_opt([1.5]).ok_or(KeyError()), Ok[float] | Err[KeyError])
 
     Ok(1).and_then(lambda v: Some(v))  # type: ignore[arg-type,return-value]
     Err("e").map_err(lambda e: e + 1)  # type: ignore[operator]
