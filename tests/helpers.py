@@ -94,3 +94,32 @@ def parse_signature(sig):
         else:
             params.append((p, "kw" if star else ""))
     return params
+
+
+def raises(exc, call, match=None):
+    """The exception call() raises, which must be an exc whose message matches `match`."""
+    import pytest
+    with pytest.raises(exc, match=match) as info:
+        call()
+    return info.value
+
+
+def unlogged(x):
+    """x with each Logged in it (through dicts, lists and tuples) replaced by its int; dicts
+    become item lists, so their order counts."""
+    if isinstance(x, Logged):
+        return x.v
+    if isinstance(x, dict):
+        return [(unlogged(k), unlogged(v)) for k, v in x.items()]
+    return type(x)(map(unlogged, x)) if type(x) in (list, tuple) else x
+
+
+def assert_calls_user_code_alike(ours, model, drawn):
+    """ours and model, each handed the drawn keys ((int, logged) pairs: a plain int, or a
+    Logged one equal to it) made afresh, give the same result after the same __hash__ and
+    __eq__ calls on those keys, in the same order."""
+    runs = []
+    for f in (ours, model):
+        log = []
+        runs.append((unlogged(f([Logged(v, log) if logged else v for v, logged in drawn])), log))
+    assert runs[0] == runs[1]

@@ -6,10 +6,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
-
-
-class Boom(Exception):
-    pass
+from tests.helpers import Boom, Source, boom, raises
 
 
 def test_picking_elements():
@@ -23,28 +20,19 @@ def test_picking_elements():
     lambda: q.first([]), lambda: q.second([1]), lambda: q.nth(5, iter([1, 2])), lambda: q.peek([]),
 ])
 def test_running_out_is_a_bare_stop_iteration(call):
-    with pytest.raises(StopIteration) as info:
-        call()
-    assert info.value.args == ()
+    assert raises(StopIteration, call).args == ()
 
 
 def test_nth_iterator_path_rejects_bad_indices_before_touching_seq():
-    touched = []
-
-    def gen():
-        touched.append(1)
-        yield 1
-
     msg = r"Indices for islice\(\) must be None or an integer: 0 <= x <= sys.maxsize."
     for n in (-1, "1", 1.5, 2**70):
-        with pytest.raises(ValueError, match=msg):
-            q.nth(n, gen())
-    assert touched == []
+        src = Source([1])
+        raises(ValueError, lambda: q.nth(n, src), msg)
+        assert src.taken == 0
 
 
 def test_nth_indexes_sequences_directly():
-    with pytest.raises(IndexError):
-        q.nth(9, [1])
+    raises(IndexError, lambda: q.nth(9, [1]))
 
     class Seq(collections.abc.Sequence):
         __len__ = lambda self: 3  # noqa: E731
@@ -65,36 +53,23 @@ def test_errors_from_the_source_pass_through_unchanged():
         raise err
 
     for call in (q.first, q.second, lambda s: q.nth(1, s), q.last, q.count, q.peek):
-        with pytest.raises(Boom) as info:
-            call(gen())
-        assert info.value is err
-    with pytest.raises(Boom):
-        q.second(gen(1))
+        assert raises(Boom, lambda: call(gen())) is err
+    raises(Boom, lambda: q.second(gen(1)))
 
 
 def test_last_falls_back_to_iteration_only_for_type_and_key_errors():
     assert q.last(range(5)) == 4
     for empty in ([], iter([])):
-        with pytest.raises(IndexError):
-            q.last(empty)
-
-    class BadSlice:
-        def __getitem__(self, k):
-            raise ValueError("no")
-
-    with pytest.raises(ValueError, match="no"):
-        q.last(BadSlice())
+        raises(IndexError, lambda: q.last(empty))
+    raises(ValueError, lambda: q.last(type("BadSlice", (), {"__getitem__": lambda s, k: int("no")})()), "no")
 
 
 def test_get():
     assert (q.get(5, [1, 2], "d"), q.get("k", {}, None), q.get(0, 5, "d")) == ("d", None, "d")
-    assert q.get([0, 2], "abc") == ("a", "c")
-    assert q.get([0, 9], "abc", None) == ("a", None)
-    assert q.get((0, 1), {(0, 1): "x"}) == "x"
-    assert q.get([], "abc") == ()
-    for call, exc in ((lambda: q.get("k", {}), KeyError), (lambda: q.get([0, 9], "abc"), IndexError)):
-        with pytest.raises(exc):
-            call()
+    assert q.get([0, 2], "abc") == ("a", "c") and q.get([0, 9], "abc", None) == ("a", None)
+    assert q.get((0, 1), {(0, 1): "x"}) == "x" and q.get([], "abc") == ()
+    raises(KeyError, lambda: q.get("k", {}))
+    raises(IndexError, lambda: q.get([0, 9], "abc"))
 
     class Lookup:
         def __getitem__(self, k):
@@ -102,10 +77,8 @@ def test_get():
                 raise AssertionError("looked up")
             raise ValueError(k)
 
-    with pytest.raises(ValueError):
-        q.get(1, Lookup(), "default")  # only Key/Index/TypeError become the default
-    with pytest.raises(TypeError, match="^get takes at most 3 arguments$"):
-        q.get("loud", Lookup(), "a", "b")
+    raises(ValueError, lambda: q.get(1, Lookup(), "default"))  # only Key/Index/TypeError become the default
+    raises(TypeError, lambda: q.get("loud", Lookup(), "a", "b"), "^get takes at most 3 arguments$")
 
 
 def test_get_list_of_indices_that_shrinks_during_the_walk():
@@ -134,15 +107,9 @@ def test_count_uses_len_without_iterating():
         def __iter__(self):
             raise AssertionError("iterated")
 
-    class BadLen:
-        def __len__(self):
-            raise Boom
-
     assert (q.count(Both()), q.count([1, 2, 3]), q.count(x for x in "ab")) == (7, 3, 2)
-    with pytest.raises(Boom):
-        q.count(BadLen())
-    with pytest.raises(TypeError):
-        q.count(5)
+    raises(Boom, lambda: q.count(type("BadLen", (), {"__len__": boom})()))
+    raises(TypeError, lambda: q.count(5))
 
 
 def test_count_drives_python_level_iterators():
@@ -169,8 +136,7 @@ def test_iterator_paths_match_a_list_model(xs, n):
     if n < len(xs):
         assert q.nth(n, iter(xs)) == xs[n]
     else:
-        with pytest.raises(StopIteration):
-            q.nth(n, iter(xs))
+        raises(StopIteration, lambda: q.nth(n, iter(xs)))
     assert q.count(iter(xs)) == len(xs)
     if xs:
         assert q.last(iter(xs)) == xs[-1]
