@@ -8,9 +8,7 @@ import gc
 import operator
 import os
 import random
-import subprocess
 import sys
-import textwrap
 import threading
 import weakref
 
@@ -18,6 +16,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import quibra._quibra as q
+from tests.helpers import run_python
 
 BIG = 1 << 19  # inputs this long are split across the worker pool
 DEBUG = hasattr(sys, "gettotalrefcount")
@@ -174,6 +173,34 @@ def build(typecode, n, pattern, seed):
 # The debug interpreter's leak run keeps to short inputs: the threaded test below takes
 # the long ones through the pool there.
 SIZES = st.integers(0, 3000) if DEBUG else st.integers(0, 3000) | st.sampled_from([BIG - 1, BIG, BIG + 4097])
+
+
+def upper_half(typecode):
+    """The kind's extremes and the first values of its upper half; for an unsigned kind the
+    values just past the signed range, for a signed one -1: where reading the memory as the
+    wrong kind first shows."""
+    bits, signed = KINDS[typecode]
+    lo, hi = bounds(typecode)
+    edge = [-1, -2] if signed else [1 << bits - 1, (1 << bits - 1) + 1]
+    return list(dict.fromkeys([lo, hi, hi // 2 + 1, *edge, hi - 1, 0, 1]))
+
+
+KIND_PATTERNS = {  # name: (values of the kind -> the input, in the leak run too)
+    "each once": (lambda vs: vs, True),
+    "repeated": (lambda vs: vs + vs[::-1] + vs[1::2], True),
+    "long": (lambda vs: tile(vs[::-1] + [0] * 5 + vs, BIG + 11), False),  # through the worker pool
+}
+
+
+@pytest.mark.parametrize("pattern", KIND_PATTERNS)
+@pytest.mark.parametrize("typecode", sorted(KINDS))
+def test_every_kind_over_its_whole_range(typecode, pattern):
+    make, in_leak_run = KIND_PATTERNS[pattern]
+    if DEBUG and not in_leak_run:
+        pytest.skip("long inputs stay out of the leak run")
+    a = array.array(typecode, make(upper_half(typecode)))
+    assert is_native(a)
+    assert_native_matches_generic(a)
 
 
 @settings(max_examples=15 if DEBUG else 40, deadline=None)
@@ -337,13 +364,6 @@ def test_threads_scanning_at_once():
     assert not failures and not any(t.is_alive() for t in threads)
 
 
-def run_python(*code, **env):
-    proc = subprocess.run([sys.executable, "-c", "\n".join(map(textwrap.dedent, code))], capture_output=True, text=True,
-                          timeout=300, env={**os.environ, **env})
-    assert proc.returncode == 0, proc.stdout + proc.stderr
-    return proc.stdout
-
-
 CHECK_SCANS = """
     import array, random, quibra._quibra as q
     rng = random.Random(1)
@@ -365,7 +385,7 @@ CHECK_SCANS = """
 def test_worker_count_setting(workers):
     out = run_python(CHECK_SCANS, """
         print(check(a) and check(b) and check(c))
-    """, QUIBRA_WORKERS=workers)
+    """, timeout=300, QUIBRA_WORKERS=workers)
     assert out.strip() == "True"
 
 
@@ -388,5 +408,5 @@ def test_forked_child_scans_after_the_parent_used_the_pool():
                 sys.exit("the child hung")
             time.sleep(0.02)
         print(os.waitstatus_to_exitcode(done[1]), check(b))
-    """, QUIBRA_WORKERS="2")
+    """, timeout=300, QUIBRA_WORKERS="2")
     assert out.split() == ["0", "True"]
