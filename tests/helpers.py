@@ -123,3 +123,14 @@ def assert_calls_user_code_alike(ours, model, drawn):
         log = []
         runs.append((unlogged(f([Logged(v, log) if logged else v for v, logged in drawn])), log))
     assert runs[0] == runs[1]
+
+
+class Colliding(Logged):
+    """A Logged key whose hash is `h`, whatever its value."""
+
+    def __init__(self, v, log, h=42):
+        super().__init__(v, log)
+        self.h = h
+
+    def __hash__(self):
+        return self.h

@@ -8,21 +8,7 @@ import pytest
 from hypothesis import example, given, strategies as st
 
 import quibra._quibra as q
-from tests.helpers import Boom, Logged, Source, assert_calls_user_code_alike, raises
-
-
-class Key:
-    """A key with a chosen hash whose comparisons are logged as (stored, new) name pairs."""
-
-    def __init__(self, name, h, log, same_as=None):
-        self.name, self.h, self.log, self.same_as = name, h, log, same_as or name
-
-    def __hash__(self):
-        return self.h
-
-    def __eq__(self, other):
-        self.log.append((self.name, other.name))
-        return self.same_as == other.same_as
+from tests.helpers import Boom, Colliding, Logged, Source, assert_calls_user_code_alike, raises
 
 
 def items(d):
@@ -56,15 +42,15 @@ def test_colliding_keys_are_compared_once_each_in_the_order_they_were_met(h):
         marks.append(len(log))  # where the comparisons for x begin
         return x
 
-    keys = [Key(f"k{i}", h, log) for i in range(30)]  # enough to make the table grow
-    probe = Key("p", h, log, same_as="k20")
+    keys = [Colliding(i, log, h) for i in range(30)]  # enough to make the table grow
+    probe = Colliding(20, log, h)
     counts = q.countby(key, [*keys, probe])
     # stored == new, oldest first, up to the equal one; then the dict is built
-    assert log[marks[-1]:marks[-1] + 22] == [(f"k{i}", "p") for i in range(21)] + [("k0", "k1")]
+    assert log[marks[-1]:marks[-1] + 22] == [("eq", i, 20) for i in range(21)] + [("eq", 0, 1)]
     assert [counts[k] for k in keys] == [1] * 20 + [2] + [1] * 9
     del log[:], marks[:]
     groups = q.groupby(key, [keys[3], probe, keys[3]])
-    assert log[:marks[-1]] == [("k3", "p")]  # the same object is never compared
+    assert log[:marks[-1]] == [("eq", 3, 20)]  # the same object is never compared
     assert items(groups) == [(keys[3], [keys[3], keys[3]]), (probe, [probe])]
 
 

@@ -10,7 +10,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
-from tests.helpers import Boom, Logged, Source, boom, drain, raises
+from tests.helpers import Boom, Colliding, Source, boom, drain, raises
 
 
 TWO = type("Two", (), {"__index__": lambda self: 2})()
@@ -52,8 +52,7 @@ def test_class_shape(name):
     ("partition_all", [("a", "b"), Boom, ("d", "e"), ("f",)], [("g",)]),
 ])
 def test_source_errors_the_end_and_ownership(name, outcomes, after_the_end):
-    src = Source("abcdef", fail_at={3})
-    it = MAKERS[name][0](src)
+    it = MAKERS[name][0](src := Source("abcdef", fail_at={3}))
     assert drain(it) == outcomes
     src.items.append("g")  # only iterators without an end flag ask their source again
     if not after_the_end:
@@ -128,13 +127,6 @@ def test_length_hints():
 # ---- unique --------------------------------------------------------------------------
 
 
-class Colliding(Logged):
-    """All of one hash."""
-
-    def __hash__(self):
-        return 42
-
-
 @pytest.mark.parametrize("xs, expected", [
     ([1, 1.0, True], [1]),
     ([True, 1, 1.0], [True]),
@@ -146,23 +138,20 @@ class Colliding(Logged):
     ([0, 2**61 - 1, 0.0], [0, 2**61 - 1]),  # hash(2**61 - 1) == 0
     ([0.0, -0.0, 0, math.inf, math.inf], [0.0, math.inf]),
     (["é", "e\u0301", "é"], ["é", "e\u0301"]),
-    (b"abca", [97, 98, 99]),  # buffers are plain iterables for now
 ])
 def test_unique_first_occurrences(xs, expected):
     assert [(type(x), x) for x in q.unique(xs)] == [(type(x), x) for x in expected]
 
 
 def test_unique_laziness_keys_and_identity():
-    src = Source([1])
-    it = q.unique(src)
+    it = q.unique(src := Source([1]))
     assert src.taken == 0 and list(it) == [1]
     assert list(q.unique([1, 1], None)) == [1]  # key=None is no key
     # Strings whose hash is not cached yet, equal but distinct objects: the first is kept.
     a, b = "".join(["x", "y"]), "".join(["x", "y"])
     assert a is not b and list(q.unique([a, b, "xy"])) == ["xy"] and list(q.unique([a, b]))[0] is a
     nan = float("nan")
-    assert len(list(q.unique([nan, nan]))) == 1
-    assert len(list(q.unique([float("nan"), float("nan")]))) == 2
+    assert len(list(q.unique([nan, nan]))) == 1 and len(list(q.unique([float("nan"), float("nan")]))) == 2
 
 
 def test_unique_colliding_hashes_and_equality_calls():
@@ -184,13 +173,11 @@ def test_unique_colliding_hashes_and_equality_calls():
 
 
 def test_unique_errors_pass_through_and_drop_the_element():
-    raises(TypeError, lambda: next(q.unique([[1], [1]])), "unhashable")
     raises(TypeError, lambda: q.unique(5))
-    raises(TypeError, lambda: next(q.unique([1], key=lambda x: [x])), "unhashable")  # the key value is
     assert drain(q.unique([1, [2], 3, {}, 1])) == [1, TypeError, 3, TypeError]
+    assert drain(q.unique([1], key=lambda x: [x])) == [TypeError]  # an unhashable key of a hashable element
     assert drain(q.unique([1, 2, 3], key=lambda x: 1 / (x - 2))) == [1, ZeroDivisionError, 3]
-    bad_eq = type("BadEq", (), {"__hash__": lambda self: 0, "__eq__": boom})
-    first = bad_eq()
+    first = (bad_eq := type("BadEq", (), {"__hash__": lambda self: 0, "__eq__": boom}))()
     assert drain(q.unique([first, bad_eq(), 5])) == [first, Boom, 5]
     assert drain(q.unique([type("BadHash", (), {"__hash__": boom})(), 5])) == [Boom, 5]
 
@@ -217,8 +204,7 @@ def test_unique_matches_the_model(xs, m):
 def test_interpose():
     sep = object()
     assert [x is sep for x in q.interpose(sep, [1, 2])] == [False, True, False]
-    src = Source([1, 2, 3])
-    it = q.interpose(0, src)
+    it = q.interpose(0, src := Source([1, 2, 3]))
     assert src.taken == 1  # the first element is read by the call
     assert next(it) == 1 and src.taken == 1
     assert next(it) == 0 and src.taken == 2  # the next element is in hand before its separator
@@ -235,14 +221,12 @@ def test_sliding_window():
     for bad, exc in (("2", TypeError), (2**70, OverflowError)):
         assert raises(exc, lambda: q.sliding_window(bad, [])).__notes__ == ["while processing 'n'"]
     raises(TypeError, lambda: q.sliding_window(2, None))
-    src = Source(range(10))
-    it = q.sliding_window(4, src)
+    it = q.sliding_window(4, src := Source(range(10)))
     assert src.taken == 3  # n - 1 are read by the call
     assert next(it) == (0, 1, 2, 3) and src.taken == 4
     raises(Boom, lambda: q.sliding_window(3, Source(range(5), fail_at={1})))
     # Too short a source ends it at the call, for good.
-    src = Source([1])
-    it = q.sliding_window(3, src)
+    it = q.sliding_window(3, src := Source([1]))
     assert operator.length_hint(it) == 0
     src.items.extend([2, 3, 4])
     assert list(it) == [] and list(it) == []
@@ -257,8 +241,7 @@ def test_partitions():
     raises(TypeError, lambda: q.partition(2, [1], pad=0))
     assert raises(TypeError, lambda: q.partition_all(None, [1])).__notes__ == ["while processing 'n'"]
     raises(TypeError, lambda: q.partition_all(2, 5))
-    src = Source(range(3))
-    it = q.partition_all(2, src)
+    it = q.partition_all(2, src := Source(range(3)))
     assert src.taken == 0 and next(it) == (0, 1)  # nothing is read by the call
     # Large chunks grow past the reservation.
     xs = list(range(10000))
@@ -267,8 +250,11 @@ def test_partitions():
     assert list(q.partition_all(2**62, [1, 2])) == [(1, 2)]
     for fill, last in (((None,), [("e", None)]), ((), [])):  # a list grown, then read to its end
         it = q.partition(2, xs := list("abcd"), *fill)
-        assert next(it) == ("a", "b") and not xs.append("e") and list(it) == [("c", "d"), *last]
-        assert not xs.append("f") and list(it) == []
+        assert next(it) == ("a", "b")
+        xs.append("e")
+        assert list(it) == [("c", "d"), *last]
+        xs.append("f")
+        assert list(it) == []
     # Code run while a chunk fills (here through the collector) finds only whole tuples.
     mark, seen = object(), []
 

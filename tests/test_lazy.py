@@ -29,16 +29,13 @@ def test_inner_sequences_are_touched_only_when_reached():
         raises(TypeError, lambda: next(it))
     calls = []
     it = q.mapcat(lambda x: calls.append(x) or [x], Source([1, 2]))
-    assert calls == []
-    assert next(it) == 1 and calls == [1]
-    src = Source([1])
-    q.interleave([src, [2]])
+    assert calls == [] and next(it) == 1 and calls == [1]
+    q.interleave([src := Source([1]), [2]])
     assert src.taken == 0  # opened, not read
 
 
 def test_tail():
-    assert q.tail(2, "abc") == "bc" and q.tail(5, (1,)) == (1,)
-    assert q.tail(1, {"a": 1, "b": 2}) == ("b",)  # slicing a dict fails with KeyError
+    assert q.tail(2, "abc") == "bc" and q.tail(1, {"a": 1, "b": 2}) == ("b",)  # slicing a dict: KeyError
     assert q.tail(2**64 - 1, [1, 2]) == [1, 2]
     for bad, exc in ((-1, OverflowError), ("2", TypeError)):
         assert raises(exc, lambda: q.tail(bad, [1])).__notes__ == ["while processing 'n'"]
@@ -50,8 +47,7 @@ def test_tail():
 def test_iterate_and_interleave():
     calls = []
     it = q.iterate(lambda v: calls.append(v) or v * 2, 1)
-    assert calls == []
-    assert [next(it), next(it), next(it)] == [1, 2, 4] and calls == [1, 2]
+    assert calls == [] and [next(it), next(it), next(it)] == [1, 2, 4] and calls == [1, 2]
     it = q.iterate(lambda v: v + 1 if v < 2 else boom(), 1)
     assert [next(it), next(it)] == [1, 2]
     raises(Boom, lambda: next(it))
@@ -68,8 +64,7 @@ def test_iterate_and_interleave():
 def test_failing_user_code_drops_the_element_and_keeps_the_state():
     assert list(q.accumulate(lambda t, x: (t, x), [1], None)) == [None, (None, 1)]  # None is a start
     raises(TypeError, lambda: q.accumulate(add, 5, 1, 2), "^accumulate takes at most 3 arguments$")  # before iter(seq)
-    src = Source([1, 2, 3])
-    it = q.accumulate(lambda t, x: boom() if x == 2 else t + x, src)
+    it = q.accumulate(lambda t, x: boom() if x == 2 else t + x, src := Source([1, 2, 3]))
     assert src.taken == 0 and next(it) == 1
     raises(Boom, lambda: next(it))
     assert list(it) == [4]  # the total was kept

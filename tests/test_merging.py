@@ -14,8 +14,7 @@ from tests.helpers import Source, assert_calls_user_code_alike, drain as outcome
 
 
 def test_merge_sorted():
-    src = Source([1, 4])
-    it = q.merge_sorted(src, [2, 3], key=None)
+    it = q.merge_sorted(src := Source([1, 4]), [2, 3], key=None)
     assert type(it) is q.RustIter and src.taken == 0
     assert list(it) == [1, 2, 3, 4] and list(q.merge_sorted()) == []
     assert list(q.merge_sorted([3, 1], [2], key=lambda x: -x)) == [3, 2, 1]
@@ -108,8 +107,7 @@ def test_diff_call_time_and_later_errors():
     for args in (("abc",), ([[1, 2]],), ()):
         raises(TypeError, lambda: q.diff(*args), r"^Too few sequences given \(min 2 required\)$")
     raises(TypeError, lambda: q.diff([1, 2]), "'int' object is not iterable")  # the inputs are 1 and 2
-    a, b = Source([1]), Source([2])
-    it = q.diff(a, b)
+    it = q.diff(a := Source([1]), b := Source([2]))
     assert a.taken == b.taken == 0 and list(it) == [(1, 2)]
     assert outcomes(q.diff([1, 2], [0, 2], key=lambda x: 1 / x)) == [ZeroDivisionError]
     it = q.diff([1], [2, 3], default=0)
