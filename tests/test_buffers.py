@@ -185,10 +185,19 @@ def upper_half(typecode):
     return list(dict.fromkeys([lo, hi, hi // 2 + 1, *edge, hi - 1, 0, 1]))
 
 
+def spread(values, n):
+    """n elements: the first value throughout, each other once, spread over the whole length
+    (and so over every worker's piece) with no ties among the largest."""
+    out = [values[0]] * n
+    for i, v in enumerate(values[1:], 1):
+        out[i * (n // len(values))] = v
+    return out
+
+
 KIND_PATTERNS = {  # name: (values of the kind -> the input, in the leak run too)
     "each once": (lambda vs: vs, True),
     "repeated": (lambda vs: vs + vs[::-1] + vs[1::2], True),
-    "long": (lambda vs: tile(vs[::-1] + [0] * 5 + vs, BIG + 11), False),  # through the worker pool
+    "long": (lambda vs: spread(vs, BIG + 11), False),  # through the worker pool
 }
 
 
