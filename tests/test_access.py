@@ -1,12 +1,32 @@
-"""first, second, nth, last, get, peek, count."""
+"""first, second, nth, last, get, peek, count, and the option-returning first_opt,
+last_opt, nth_opt, peek_opt, get_opt and get_in_opt."""
 
 import collections.abc
+import itertools
 
 import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
+from quibra._quibra import Nothing, NothingType, Some
 from tests.helpers import Boom, Source, boom, raises
+
+
+def is_fresh_nothing(x):
+    return type(x) is NothingType and x is not Nothing
+
+
+class NoIndexing(list):
+    def __getitem__(self, i):
+        raise AssertionError("indexed")
+
+
+class Lookup:
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __getitem__(self, key):
+        raise self.exc
 
 
 def test_picking_elements():
@@ -48,13 +68,16 @@ def test_nth_indexes_sequences_directly():
 def test_errors_from_the_source_pass_through_unchanged():
     err = Boom()
 
-    def gen(before=0):
+    def gen(before):
         yield from range(before)
         raise err
 
-    for call in (q.first, q.second, lambda s: q.nth(1, s), q.last, q.count, q.peek):
-        assert raises(Boom, lambda: call(gen())) is err
-    raises(Boom, lambda: q.second(gen(1)))
+    # with how far each reads: a failure while skipping is an error, not a shorter sequence
+    for call, reach in ((q.first, 0), (q.second, 1), (lambda s: q.nth(1, s), 1), (q.last, 2), (q.count, 2),
+                        (q.peek, 0), (q.first_opt, 0), (q.last_opt, 2), (q.peek_opt, 0), (lambda s: q.nth_opt(2, s), 2)):
+        for before in range(reach + 1):
+            assert raises(Boom, lambda: call(gen(before))) is err
+        raises(TypeError, lambda: call(5))
 
 
 def test_last_falls_back_to_iteration_only_for_type_and_key_errors():
@@ -94,9 +117,12 @@ def test_get_list_of_indices_that_shrinks_during_the_walk():
 
 
 def test_peek_shares_the_iterator():
-    it = iter([1, 2, 3])
-    head, rest = q.peek(it)
-    assert (head, list(rest), list(it)) == (1, [1, 2, 3], [])
+    for peek in (q.peek, lambda s: q.peek_opt(s).value):
+        head, rest = peek(it := iter([1, 2, 3]))
+        assert (head, list(rest), list(it)) == (1, [1, 2, 3], [])
+        head, rest = peek([1, 2])
+        assert (head, list(rest)) == (1, [1, 2])
+    assert is_fresh_nothing(q.peek_opt([]))
 
 
 def test_count_uses_len_without_iterating():
@@ -109,7 +135,6 @@ def test_count_uses_len_without_iterating():
 
     assert (q.count(Both()), q.count([1, 2, 3]), q.count(x for x in "ab")) == (7, 3, 2)
     raises(Boom, lambda: q.count(type("BadLen", (), {"__len__": boom})()))
-    raises(TypeError, lambda: q.count(5))
 
 
 def test_count_drives_python_level_iterators():
@@ -140,3 +165,39 @@ def test_iterator_paths_match_a_list_model(xs, n):
     assert q.count(iter(xs)) == len(xs)
     if xs:
         assert q.last(iter(xs)) == xs[-1]
+    assert q.nth_opt(n, iter(xs)) == (Some(xs[n]) if n < len(xs) else Nothing)
+    assert q.first_opt(xs) == (Some(xs[0]) if xs else Nothing)
+    assert q.last_opt(iter(xs)) == (Some(xs[-1]) if xs else Nothing)
+
+
+def test_option_accessors_walk_the_iterator():
+    assert is_fresh_nothing(q.first_opt([])) and is_fresh_nothing(q.last_opt(iter([])))
+    assert q.first_opt([None]) == Some(None) and q.first_opt(itertools.count()) == Some(0)
+    assert q.last_opt(NoIndexing([4, 5])) == Some(5)
+    assert q.nth_opt(True, "abc") == Some("b") and q.nth_opt(n=2, seq=NoIndexing("xyz")) == Some("z")
+    assert is_fresh_nothing(q.nth_opt(3, "abc")) and is_fresh_nothing(q.nth_opt(2**64 - 1, "abc"))
+    it = iter(range(10))
+    assert q.nth_opt(2, it) == Some(2) and next(it) == 3  # exactly n + 1 fetched
+    assert q.last_opt(it) == Some(9) and next(it, "done") == "done"
+
+
+@pytest.mark.parametrize("n, exc", [(-1, OverflowError), (2**64, OverflowError), (1.0, TypeError)])
+def test_nth_opt_rejects_bad_counts_before_touching_seq(n, exc):
+    seq = iter("abc")
+    assert raises(exc, lambda: q.nth_opt(n, seq)).__notes__ == ["while processing 'n'"] and next(seq) == "a"
+
+
+def test_get_opt_and_get_in_opt():
+    data = {"a": [10, {"b": None}]}
+    assert q.get_opt("a", data).value is data["a"] and q.get_opt(slice(1, None), [1, 2]) == Some([2])
+    assert q.get_in_opt(data, "a", 1, "b") == Some(None) and q.get_in_opt(data).value is data
+    for ind, coll in [("b", {"a": 1}), (5, [1]), ("x", 5), ([0, 1], [1, 2]), ([0], {0: 1})]:
+        assert is_fresh_nothing(q.get_opt(ind, coll))
+    for keys in [("a", 5), ("x",), ("a", 0, "deeper"), ("a", "0")]:
+        assert is_fresh_nothing(q.get_in_opt(data, *keys))
+    for exc in (KeyError, IndexError, TypeError, type("MyKeyError", (KeyError,), {})):
+        assert is_fresh_nothing(q.get_opt(0, Lookup(exc())))
+        assert is_fresh_nothing(q.get_in_opt({"a": Lookup(exc())}, "a", 1))
+    for exc in (ValueError(), LookupError(), Boom()):
+        for call in (lambda: q.get_opt(0, Lookup(exc)), lambda: q.get_in_opt({"a": Lookup(exc)}, "a", 1)):
+            assert raises(type(exc), call) is exc

@@ -2,10 +2,8 @@
 threading; identity, apply, do, complement, juxt, excepts; memoize."""
 
 import inspect
-import time
 import types
 import weakref
-from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 from hypothesis import example, given, settings, strategies as st
@@ -25,15 +23,14 @@ def triple(a, b, c=3):
 class Counted:
     """A callable counting its signature lookups; the first `failures` raise `error`."""
 
-    def __init__(self, error=None, failures=0, delay=0.0):
-        self.lookups, self.error, self.failures, self.delay = 0, error, failures, delay
+    def __init__(self, error=None, failures=0):
+        self.lookups, self.error, self.failures = 0, error, failures
 
     __call__ = staticmethod(triple)
 
     @property
     def __signature__(self):
         self.lookups += 1
-        time.sleep(self.delay)
         if self.lookups <= self.failures:
             raise self.error("flaky")  # fresh each time: a stored one would tie a cycle
         return inspect.signature(triple)
@@ -71,13 +68,6 @@ def test_signature_lookup():
     strict = lambda a: a  # noqa: E731
     strict.__signature__ = type("Strict", (inspect.Signature,), {"bind": boom})()
     raises(Boom, lambda: q.curry(strict)(1))  # only a TypeError from bind means "not yet complete"
-
-
-def test_concurrent_first_calls_share_one_lookup():
-    c = q.curry(f := Counted(delay=0.05))
-    with ThreadPoolExecutor(6) as pool:
-        assert list(pool.map(lambda _: c(1, 2), range(6))) == [(1, 2, 3)] * 6
-    assert f.lookups == 1
 
 
 def test_flip_is_a_curry():

@@ -1,14 +1,10 @@
-"""Some, NothingType, Ok and Err, the Option and Result factories, and the
-option-returning accessors."""
-
-import itertools
+"""Some, NothingType, Ok and Err, and the Option and Result factories."""
 
 import pytest
-from hypothesis import given, strategies as st
 
 import quibra._quibra as q
 from quibra._quibra import Err, Nothing, NothingType, Ok, Option, Result, Some
-from tests.helpers import Boom, Source, assert_collected, raises
+from tests.helpers import Boom, assert_collected, raises
 
 BOXES = [Some, Ok, Err]
 
@@ -185,76 +181,3 @@ def test_deeply_nested_values_are_freed_without_overflowing_the_stack():
         for _ in range(200_000):
             x = cls(x)
         del x
-
-
-# ---- option-returning accessors ------------------------------------------------
-
-class NoIndexing(list):
-    def __getitem__(self, i):
-        raise AssertionError("indexed")
-
-
-class Lookup:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __getitem__(self, key):
-        raise self.exc
-
-
-def test_first_last_nth_walk_the_iterator():
-    assert is_fresh_nothing(q.first_opt([])) and is_fresh_nothing(q.last_opt(iter([])))
-    assert q.first_opt([None]) == Some(None) and q.first_opt(itertools.count()) == Some(0)
-    assert q.last_opt(NoIndexing([4, 5])) == Some(5)
-    assert q.nth_opt(True, "abc") == Some("b") and q.nth_opt(n=2, seq=NoIndexing("xyz")) == Some("z")
-    assert is_fresh_nothing(q.nth_opt(3, "abc")) and is_fresh_nothing(q.nth_opt(2**64 - 1, "abc"))
-    it = iter(range(10))
-    assert q.nth_opt(2, it) == Some(2) and next(it) == 3  # exactly n + 1 fetched
-    assert q.last_opt(it) == Some(9) and next(it, "done") == "done"
-
-
-@given(st.lists(st.integers(), max_size=8), st.integers(0, 10))
-def test_accessors_match_a_plain_model(xs, n):
-    assert q.nth_opt(n, iter(xs)) == (Some(xs[n]) if n < len(xs) else Nothing)
-    assert q.first_opt(xs) == (Some(xs[0]) if xs else Nothing)
-    assert q.last_opt(iter(xs)) == (Some(xs[-1]) if xs else Nothing)
-
-
-@pytest.mark.parametrize("n, exc", [(-1, OverflowError), (2**64, OverflowError), (1.0, TypeError)])
-def test_nth_opt_rejects_bad_counts_before_touching_seq(n, exc):
-    seq = iter("abc")
-    assert raises(exc, lambda: q.nth_opt(n, seq)).__notes__ == ["while processing 'n'"] and next(seq) == "a"
-
-
-def test_iteration_errors_propagate():
-    for fail_at in (0, 1, 2):  # a failure while skipping is an error, not a shorter sequence
-        for fn in (q.last_opt, lambda s: q.nth_opt(2, s)):
-            pytest.raises(Boom, fn, Source("abc", fail_at={fail_at}))
-    for fn in (q.first_opt, q.last_opt, q.peek_opt, lambda s: q.nth_opt(0, s)):
-        pytest.raises(Boom, fn, Source("abc", fail_at={0}))
-        pytest.raises(TypeError, fn, 5)
-
-
-def test_get_opt_and_get_in_opt():
-    data = {"a": [10, {"b": None}]}
-    assert q.get_opt("a", data).value is data["a"] and q.get_opt(slice(1, None), [1, 2]) == Some([2])
-    assert q.get_in_opt(data, "a", 1, "b") == Some(None) and q.get_in_opt(data).value is data
-    for ind, coll in [("b", {"a": 1}), (5, [1]), ("x", 5), ([0, 1], [1, 2]), ([0], {0: 1})]:
-        assert is_fresh_nothing(q.get_opt(ind, coll))
-    for keys in [("a", 5), ("x",), ("a", 0, "deeper"), ("a", "0")]:
-        assert is_fresh_nothing(q.get_in_opt(data, *keys))
-    for exc in (KeyError, IndexError, TypeError, type("MyKeyError", (KeyError,), {})):
-        assert is_fresh_nothing(q.get_opt(0, Lookup(exc())))
-        assert is_fresh_nothing(q.get_in_opt({"a": Lookup(exc())}, "a", 1))
-    for exc in (ValueError(), LookupError(), Boom()):
-        for call in (lambda: q.get_opt(0, Lookup(exc)), lambda: q.get_in_opt({"a": Lookup(exc)}, "a", 1)):
-            assert raises(type(exc), call) is exc
-
-
-def test_peek_opt_shares_the_iterator():
-    assert is_fresh_nothing(q.peek_opt([]))
-    first, rest = q.peek_opt([1, 2]).value
-    assert (first, list(rest)) == (1, [1, 2])
-    it = iter([1, 2, 3])
-    first, rest = q.peek_opt(it).value
-    assert (first, list(rest), next(it, "done")) == (1, [1, 2, 3], "done")
