@@ -151,3 +151,22 @@ def assert_collected(make):
     del holder
     gc.collect()
     assert alive() is None
+
+
+def raising(exc):
+    """A function of any arguments that raises exc (an instance: the very object must come out)."""
+    def f(*args, **kwargs):
+        raise exc
+    return f
+
+
+def then_raise(items, exc):
+    """A generator of items that then raises exc."""
+    yield from items
+    raise exc
+
+
+def is_fresh_nothing(x):
+    """An empty option made for the occasion: never the module's shared Nothing."""
+    from quibra._quibra import Nothing, NothingType
+    return type(x) is NothingType and x is not Nothing

@@ -8,12 +8,8 @@ import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
-from quibra._quibra import Nothing, NothingType, Some
-from tests.helpers import Boom, Source, boom, raises
-
-
-def is_fresh_nothing(x):
-    return type(x) is NothingType and x is not Nothing
+from quibra._quibra import Nothing, Some
+from tests.helpers import Boom, Source, boom, is_fresh_nothing, raises, then_raise
 
 
 class NoIndexing(list):
@@ -67,16 +63,11 @@ def test_nth_indexes_sequences_directly():
 
 def test_errors_from_the_source_pass_through_unchanged():
     err = Boom()
-
-    def gen(before):
-        yield from range(before)
-        raise err
-
     # with how far each reads: a failure while skipping is an error, not a shorter sequence
-    for call, reach in ((q.first, 0), (q.second, 1), (lambda s: q.nth(1, s), 1), (q.last, 2), (q.count, 2),
-                        (q.peek, 0), (q.first_opt, 0), (q.last_opt, 2), (q.peek_opt, 0), (lambda s: q.nth_opt(2, s), 2)):
+    for call, reach in ((q.first, 0), (q.second, 1), (lambda s: q.nth(1, s), 1), (q.last, 2), (q.count, 2), (q.peek, 0),
+                        (q.first_opt, 0), (q.last_opt, 2), (q.peek_opt, 0), (lambda s: q.nth_opt(2, s), 2)):
         for before in range(reach + 1):
-            assert raises(Boom, lambda: call(gen(before))) is err
+            assert raises(Boom, lambda: call(then_raise(range(before), err))) is err
         raises(TypeError, lambda: call(5))
 
 

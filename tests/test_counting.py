@@ -8,7 +8,7 @@ import pytest
 from hypothesis import example, given, strategies as st
 
 import quibra._quibra as q
-from tests.helpers import Boom, Colliding, Logged, Source, assert_calls_user_code_alike, raises
+from tests.helpers import Boom, Colliding, Logged, Source, assert_calls_user_code_alike, raises, raising, then_raise
 
 
 def items(d):
@@ -83,17 +83,9 @@ def test_user_errors_pass_through_unchanged(where):
     if where in ("key", "iteration"):
         calls.append(lambda k, s: q.topk(1, s, key=k))
     for call in calls:
-        exc = Boom()
-
-        def throw(*args):
-            raise exc
-
-        def failing():
-            yield 1
-            throw()
-
+        throw = raising(exc := Boom())
         odd = type("Odd", (), {"__hash__": lambda s: throw() if where == "hash" else 1, "__eq__": throw})
-        seq = {"key": [1, 2], "iteration": failing()}.get(where) or [odd(), odd()]
+        seq = {"key": [1, 2], "iteration": then_raise([1], exc)}.get(where) or [odd(), odd()]
         assert raises(Boom, lambda: call(throw if where == "key" else (lambda x: x), seq)) is exc
 
 
@@ -146,7 +138,8 @@ def test_against_python_models(xs):
     assert items(q.frequencies(xs)) == items(q.frequencies(iter(xs))) == items(collections.Counter(xs))
     assert items(q.countby(key, iter(xs))) == items(collections.Counter(map(key, xs)))
     assert items(q.groupby(key, xs)) == items(groups)
-    assert items(q.reduceby(key, operator.add, xs)) == [(k, functools.reduce(operator.add, g)) for k, g in groups.items()]
+    folded = [(k, functools.reduce(operator.add, g)) for k, g in groups.items()]
+    assert items(q.reduceby(key, operator.add, xs)) == folded
     assert items(q.reduceby(key, lambda acc, x: acc + str(x), xs, "")) == [(k, "".join(map(str, g))) for k, g in groups.items()]
     assert q.isdistinct(xs) == (len(set(xs)) == len(xs))
     assert q.topk(3, xs, key=str) == tuple(sorted(xs, key=str, reverse=True)[:3])

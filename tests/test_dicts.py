@@ -8,7 +8,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
-from tests.helpers import Boom, assert_calls_user_code_alike, boom, raises
+from tests.helpers import Boom, assert_calls_user_code_alike, boom, raises, raising, then_raise
 
 OD = collections.OrderedDict
 FAMILY = [q.keymap, q.valmap, q.itemmap, q.keyfilter, q.valfilter, q.itemfilter]
@@ -152,16 +152,8 @@ def test_get_in():
 
 
 def test_get_in_only_lookup_errors_become_the_default():
-    class Odd:
-        def __getitem__(self, k):
-            raise ValueError(k)
-
-    def keys():
-        yield "a"
-        raise KeyError("from the iterator")
-
-    pytest.raises(ValueError, q.get_in, ["x"], Odd())
-    raises(KeyError, lambda: q.get_in(keys(), {"a": {}}), "from the iterator")
+    pytest.raises(ValueError, q.get_in, ["x"], type("Odd", (), {"__getitem__": raising(ValueError())})())
+    raises(KeyError, lambda: q.get_in(then_raise(["a"], KeyError("from the iterator")), {"a": {}}), "from the iterator")
     for flag in (1, 0, "yes", None):
         error = raises(TypeError, lambda: q.get_in(["a"], {"a": 1}, no_default=flag), "is not an instance of 'bool'")
         assert error.__notes__ == ["while processing 'no_default'"]

@@ -7,7 +7,7 @@ from operator import add, sub
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
-from tests.helpers import Boom, Source, boom, raises
+from tests.helpers import Boom, Source, boom, raises, raising, then_raise
 
 
 def test_delegations():
@@ -76,13 +76,9 @@ def test_failing_user_code_drops_the_element_and_keeps_the_state():
 
 
 def test_errors_pass_through_and_sources_are_asked_again_after_the_end():
-    err = Boom()
-
-    def raiser(*args):
-        raise err
-
+    raiser = raising(err := Boom())
     for it in (q.remove(raiser, [1]), q.accumulate(raiser, [1, 2]), q.iterate(raiser, 0),
-               q.interleave([(raiser(x) for x in [1])])):
+               q.interleave([then_raise([], err)])):
         assert raises(Boom, lambda: list(it)) is err
     it = q.remove(bool, Source([0, 0], end_at={1}))
     assert list(it) == [0] and list(it) == [0]

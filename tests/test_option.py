@@ -4,7 +4,7 @@ import pytest
 
 import quibra._quibra as q
 from quibra._quibra import Err, Nothing, NothingType, Ok, Option, Result, Some
-from tests.helpers import Boom, assert_collected, raises
+from tests.helpers import Boom, assert_collected, is_fresh_nothing, raises, raising
 
 BOXES = [Some, Ok, Err]
 
@@ -25,10 +25,6 @@ class Raising:
         raise Boom
 
     __bool__ = __repr__ = __eq__
-
-
-def is_fresh_nothing(x):
-    return type(x) is NothingType and x is not Nothing
 
 
 def test_classes_construction_and_immutability():
@@ -136,11 +132,7 @@ def test_and_then_returns_the_callbacks_value_itself():
     ("map_err", Err(1), Ok(1)),
 ])
 def test_callbacks_raise_through_and_never_run_on_the_other_side(method, full, empty):
-    raised = Boom()
-
-    def f(*args):
-        raise raised
-
+    f = raising(raised := Boom())
     assert raises(Boom, lambda: getattr(full, method)(f)) is raised
     for g in (f, None, 42):
         getattr(empty, method)(g)
