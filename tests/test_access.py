@@ -9,7 +9,7 @@ from hypothesis import given, strategies as st
 
 import quibra._quibra as q
 from quibra._quibra import Nothing, Some
-from tests.helpers import Boom, Source, boom, is_fresh_nothing, raises, then_raise
+from tests.helpers import Boom, Source, boom, is_fresh_nothing, raises, raising, then_raise
 
 
 class NoIndexing(list):
@@ -17,12 +17,9 @@ class NoIndexing(list):
         raise AssertionError("indexed")
 
 
-class Lookup:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __getitem__(self, key):
-        raise self.exc
+def lookup(exc):
+    """A collection whose every lookup raises exc."""
+    return type("Lookup", (), {"__getitem__": raising(exc)})()
 
 
 def test_picking_elements():
@@ -84,15 +81,9 @@ def test_get():
     assert q.get((0, 1), {(0, 1): "x"}) == "x" and q.get([], "abc") == ()
     raises(KeyError, lambda: q.get("k", {}))
     raises(IndexError, lambda: q.get([0, 9], "abc"))
-
-    class Lookup:
-        def __getitem__(self, k):
-            if k == "loud":
-                raise AssertionError("looked up")
-            raise ValueError(k)
-
-    raises(ValueError, lambda: q.get(1, Lookup(), "default"))  # only Key/Index/TypeError become the default
-    raises(TypeError, lambda: q.get("loud", Lookup(), "a", "b"), "^get takes at most 3 arguments$")
+    raises(ValueError, lambda: q.get(1, lookup(ValueError()), "default"))  # only Key/Index/TypeError give the default
+    # the argument count is checked before any lookup
+    raises(TypeError, lambda: q.get(1, lookup(ValueError()), "a", "b"), "^get takes at most 3 arguments$")
 
 
 def test_get_list_of_indices_that_shrinks_during_the_walk():
@@ -187,8 +178,8 @@ def test_get_opt_and_get_in_opt():
     for keys in [("a", 5), ("x",), ("a", 0, "deeper"), ("a", "0")]:
         assert is_fresh_nothing(q.get_in_opt(data, *keys))
     for exc in (KeyError, IndexError, TypeError, type("MyKeyError", (KeyError,), {})):
-        assert is_fresh_nothing(q.get_opt(0, Lookup(exc())))
-        assert is_fresh_nothing(q.get_in_opt({"a": Lookup(exc())}, "a", 1))
+        assert is_fresh_nothing(q.get_opt(0, lookup(exc())))
+        assert is_fresh_nothing(q.get_in_opt({"a": lookup(exc())}, "a", 1))
     for exc in (ValueError(), LookupError(), Boom()):
-        for call in (lambda: q.get_opt(0, Lookup(exc)), lambda: q.get_in_opt({"a": Lookup(exc)}, "a", 1)):
+        for call in (lambda: q.get_opt(0, lookup(exc)), lambda: q.get_in_opt({"a": lookup(exc)}, "a", 1)):
             assert raises(type(exc), call) is exc

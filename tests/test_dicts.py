@@ -179,16 +179,9 @@ def test_assoc_in_shares_siblings_update_in_leaf_and_empty_paths():
 
 
 def test_factory_type_at_every_level_and_lookup_errors():
-    class Picky:  # a mapping that is no dict: its own lookup runs
-        def keys(self):
-            return ["a"]
-
-        def items(self):
-            return [("a", 1)]
-
-        def __getitem__(self, k):
-            raise LookupError(k)
-
+    # a mapping that is no dict: its own lookup runs
+    picky = type("Picky", (), {"keys": lambda s: ["a"], "items": lambda s: [("a", 1)],
+                               "__getitem__": raising(LookupError())})
     d = {"a": {"b": {"x": 1}}, "s": {}}
     for out, path in ((q.assoc_in(d, ["a", "b", "c", "d"], 1, factory=OD), "abcd"),
                       (q.update_in(d, ["a", "n", "m"], str, factory=OD), "anm")):
@@ -197,7 +190,7 @@ def test_factory_type_at_every_level_and_lookup_errors():
             assert type(level) is OD
             level = level[key]
         assert type(out["s"]) is dict and out["s"] is d["s"]
-    pytest.raises(LookupError, q.assoc_in, Picky(), ["a"], 2)
+    pytest.raises(LookupError, q.assoc_in, picky(), ["a"], 2)
     pytest.raises(Boom, q.assoc_in, {}, ["a", "b"], 1, factory=boom)
 
 
