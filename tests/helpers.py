@@ -94,3 +94,79 @@ def parse_signature(sig):
         else:
             params.append((p, "kw" if star else ""))
     return params
+
+
+def raises(exc, call, match=None):
+    """The exception call() raises, which must be an exc whose message matches `match`."""
+    import pytest
+    with pytest.raises(exc, match=match) as info:
+        call()
+    return info.value
+
+
+def unlogged(x):
+    """x with each Logged in it (through dicts, lists and tuples) replaced by its int; dicts
+    become item lists, so their order counts."""
+    if isinstance(x, Logged):
+        return x.v
+    if isinstance(x, dict):
+        return [(unlogged(k), unlogged(v)) for k, v in x.items()]
+    return type(x)(map(unlogged, x)) if type(x) in (list, tuple) else x
+
+
+def assert_calls_user_code_alike(ours, model, drawn):
+    """ours and model, each handed the drawn keys ((int, logged) pairs: a plain int, or a
+    Logged one equal to it) made afresh, give the same result after the same __hash__ and
+    __eq__ calls on those keys, in the same order."""
+    runs = []
+    for f in (ours, model):
+        log = []
+        runs.append((unlogged(f([Logged(v, log) if logged else v for v, logged in drawn])), log))
+    assert runs[0] == runs[1]
+
+
+class Colliding(Logged):
+    """A Logged key whose hash is `h`, whatever its value."""
+
+    def __init__(self, v, log, h=42):
+        super().__init__(v, log)
+        self.h = h
+
+    def __hash__(self):
+        return self.h
+
+
+class Holder:
+    """Something to tie into a cycle and watch for."""
+
+
+def assert_collected(make):
+    """make(holder) returns something that refers back to holder, kept on holder: the
+    collector must free that cycle."""
+    import gc
+    import weakref
+    holder = Holder()
+    holder.kept = make(holder)
+    alive = weakref.ref(holder)
+    del holder
+    gc.collect()
+    assert alive() is None
+
+
+def raising(exc):
+    """A function of any arguments that raises exc (an instance: the very object must come out)."""
+    def f(*args, **kwargs):
+        raise exc
+    return f
+
+
+def then_raise(items, exc):
+    """A generator of items that then raises exc."""
+    yield from items
+    raise exc
+
+
+def is_fresh_nothing(x):
+    """An empty option made for the occasion: never the module's shared Nothing."""
+    from quibra._quibra import Nothing, NothingType
+    return type(x) is NothingType and x is not Nothing

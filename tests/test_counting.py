@@ -1,46 +1,25 @@
 """frequencies, countby, groupby, reduceby, isdistinct and topk."""
 
 import collections
+import functools
 import operator
 
 import pytest
 from hypothesis import example, given, strategies as st
 
 import quibra._quibra as q
-from tests.helpers import Logged
-
-
-class Boom(Exception):
-    pass
-
-
-class Key:
-    """A key with a chosen hash whose comparisons are logged as (stored, new) name pairs."""
-
-    def __init__(self, name, h, log, same_as=None):
-        self.name, self.h, self.log, self.same_as = name, h, log, same_as or name
-
-    def __hash__(self):
-        return self.h
-
-    def __eq__(self, other):
-        self.log.append((self.name, other.name))
-        return self.same_as == other.same_as
+from tests.helpers import Boom, Colliding, Logged, Source, assert_calls_user_code_alike, raises, raising, then_raise
 
 
 def items(d):
     return list(d.items())
 
 
+# Key forms and starting values the models below leave out.
 @pytest.mark.parametrize("call, expected", [
-    (lambda: q.frequencies(["a", "b", "a"]), [("a", 2), ("b", 1)]),
-    (lambda: q.countby(len, iter(["ab", "c", "de"])), [(2, 2), (1, 1)]),
     (lambda: q.countby(0, ("ab", "cd")), [("a", 1), ("c", 1)]),
     (lambda: q.countby([0, 1], ["ab", "ab", "ac"]), [(("a", "b"), 2), (("a", "c"), 1)]),
-    (lambda: q.groupby(len, ["a", "bb", "c"]), [(1, ["a", "c"]), (2, ["bb"])]),
     (lambda: q.groupby(-1, [(1, "x"), (2, "y"), (3, "x")]), [("x", [(1, "x"), (3, "x")]), ("y", [(2, "y")])]),
-    (lambda: q.reduceby(lambda x: x % 2, operator.add, [1, 2, 3, 4]), [(1, 4), (0, 6)]),
-    (lambda: q.reduceby(lambda x: x % 2, operator.add, [1, 2, 3, 4], 10), [(1, 14), (0, 16)]),
     (lambda: q.reduceby(0, lambda acc, x: acc + [x[1]], ["ab", "cd", "ae"], list), [("a", ["b", "e"]), ("c", ["d"])]),
     (lambda: q.reduceby([0], lambda acc, x: (acc, x), "ab", None), [(("a",), (None, "a")), (("b",), (None, "b"))]),
 ])
@@ -63,15 +42,15 @@ def test_colliding_keys_are_compared_once_each_in_the_order_they_were_met(h):
         marks.append(len(log))  # where the comparisons for x begin
         return x
 
-    keys = [Key(f"k{i}", h, log) for i in range(30)]  # enough to make the table grow
-    probe = Key("p", h, log, same_as="k20")
+    keys = [Colliding(i, log, h) for i in range(30)]  # enough to make the table grow
+    probe = Colliding(20, log, h)
     counts = q.countby(key, [*keys, probe])
     # stored == new, oldest first, up to the equal one; then the dict is built
-    assert log[marks[-1]:marks[-1] + 22] == [(f"k{i}", "p") for i in range(21)] + [("k0", "k1")]
+    assert log[marks[-1]:marks[-1] + 22] == [("eq", i, 20) for i in range(21)] + [("eq", 0, 1)]
     assert [counts[k] for k in keys] == [1] * 20 + [2] + [1] * 9
     del log[:], marks[:]
     groups = q.groupby(key, [keys[3], probe, keys[3]])
-    assert log[:marks[-1]] == [("k3", "p")]  # the same object is never compared
+    assert log[:marks[-1]] == [("eq", 3, 20)]  # the same object is never compared
     assert items(groups) == [(keys[3], [keys[3], keys[3]]), (probe, [probe])]
 
 
@@ -96,24 +75,6 @@ def test_a_list_changed_by_eq_while_it_is_counted():
     assert len(q.frequencies(xs)) == 2 and xs == []  # the walk ends at the new length
 
 
-def failing_iter(exc):
-    yield 1
-    raise exc
-
-
-def user_error(where, exc):
-    """(key, seq) where the key, __hash__, __eq__ or the iteration raises exc."""
-    def throw(*args):
-        raise exc
-
-    odd = type("Odd", (), {"__hash__": lambda s: throw() if where == "hash" else 1, "__eq__": throw})
-    if where == "key":
-        return throw, [1, 2]
-    if where == "iteration":
-        return (lambda x: x), failing_iter(exc)
-    return (lambda x: x), [odd(), odd()]
-
-
 @pytest.mark.parametrize("where", ["key", "hash", "eq", "iteration"])
 def test_user_errors_pass_through_unchanged(where):
     calls = [q.countby, q.groupby, lambda k, s: q.reduceby(k, max, s)]
@@ -122,47 +83,40 @@ def test_user_errors_pass_through_unchanged(where):
     if where in ("key", "iteration"):
         calls.append(lambda k, s: q.topk(1, s, key=k))
     for call in calls:
-        exc = Boom()
-        with pytest.raises(Boom) as info:
-            call(*user_error(where, exc))
-        assert info.value is exc
+        throw = raising(exc := Boom())
+        odd = type("Odd", (), {"__hash__": lambda s: throw() if where == "hash" else 1, "__eq__": throw})
+        seq = {"key": [1, 2], "iteration": then_raise([1], exc)}.get(where) or [odd(), odd()]
+        assert raises(Boom, lambda: call(throw if where == "key" else (lambda x: x), seq)) is exc
 
 
-def test_lookup_type_and_argument_errors():
-    with pytest.raises(KeyError):
-        q.groupby("k", [{"k": 1}, {}])
-    for call in (lambda: q.frequencies([[1]]), lambda: q.countby(list, "ab"), lambda: q.isdistinct([[1]])):
-        with pytest.raises(TypeError, match="unhashable"):
-            call()
-    for call in (lambda: q.frequencies(5), lambda: q.groupby(len, None), lambda: q.topk(1, 3)):
-        with pytest.raises(TypeError, match="not iterable"):
-            call()
-    with pytest.raises(TypeError, match="'<' not supported"):
-        q.topk(1, [1, "a"])
+@pytest.mark.parametrize("call, exc, match", [
+    (lambda: q.groupby("k", [{"k": 1}, {}]), KeyError, None),
+    (lambda: q.frequencies([[1]]), TypeError, "unhashable"),
+    (lambda: q.countby(list, "ab"), TypeError, "unhashable"),
+    (lambda: q.isdistinct([[1]]), TypeError, "unhashable"),
+    (lambda: q.frequencies(5), TypeError, "not iterable"),
+    (lambda: q.groupby(len, None), TypeError, "not iterable"),
+    (lambda: q.topk(1, 3), TypeError, "not iterable"),
+    (lambda: q.topk(1, [1, "a"]), TypeError, "'<' not supported"),
+])
+def test_lookup_and_type_errors(call, exc, match):
+    raises(exc, call, match)
+
+
+def test_argument_errors():
     seq = iter([1])
-    with pytest.raises(TypeError, match="^reduceby takes at most 4 arguments$"):
-        q.reduceby(len, operator.add, seq, 0, 1)
+    raises(TypeError, lambda: q.reduceby(len, operator.add, seq, 0, 1), "^reduceby takes at most 4 arguments$")
     assert next(seq) == 1  # checked before reading
-    with pytest.raises(OverflowError) as info:
-        q.topk(-1, [1])
-    assert info.value.__notes__ == ["while processing 'k'"]
+    assert raises(OverflowError, lambda: q.topk(-1, [1])).__notes__ == ["while processing 'k'"]
 
 
 def test_isdistinct_stops_at_the_first_repeat():
-    taken = []
-
-    def source():
-        for i in [*range(10), 3, *range(10, 100)]:
-            taken.append(i)
-            yield i
-
-    assert q.isdistinct(source()) is False and len(taken) == 11
+    src = Source([*range(10), 3, *range(10, 100)])
+    assert q.isdistinct(src) is False and src.taken == 11
     assert q.isdistinct([]) is True and q.isdistinct([1, 1.0]) is False
 
 
 @pytest.mark.parametrize("call, expected", [
-    (lambda: q.topk(2, [1, 5, 3, 5]), (5, 5)),
-    (lambda: q.topk(0, [1, 2]), ()),
     (lambda: q.topk(2 ** 64 - 1, iter([3, 1])), (3, 1)),
     (lambda: q.topk(2, ["bb", "a", "cc"], key=len), ("bb", "cc")),
     (lambda: q.topk(2, [(1, "z"), (3, "a"), (2, "b")], key=0), ((3, "a"), (2, "b"))),
@@ -181,9 +135,11 @@ def test_against_python_models(xs):
     groups = {}
     for x in xs:
         groups.setdefault(key(x), []).append(x)
-    assert items(q.frequencies(xs)) == items(collections.Counter(xs))
-    assert items(q.countby(key, xs)) == items(collections.Counter(map(key, xs)))
+    assert items(q.frequencies(xs)) == items(q.frequencies(iter(xs))) == items(collections.Counter(xs))
+    assert items(q.countby(key, iter(xs))) == items(collections.Counter(map(key, xs)))
     assert items(q.groupby(key, xs)) == items(groups)
+    folded = [(k, functools.reduce(operator.add, g)) for k, g in groups.items()]
+    assert items(q.reduceby(key, operator.add, xs)) == folded
     assert items(q.reduceby(key, lambda acc, x: acc + str(x), xs, "")) == [(k, "".join(map(str, g))) for k, g in groups.items()]
     assert q.isdistinct(xs) == (len(set(xs)) == len(xs))
     assert q.topk(3, xs, key=str) == tuple(sorted(xs, key=str, reverse=True)[:3])
@@ -191,51 +147,27 @@ def test_against_python_models(xs):
     assert q.topk(4, ints) == tuple(sorted(ints, reverse=True)[:4])
 
 
-mixed_keys = st.lists(st.tuples(st.integers(0, 4), st.booleans()), max_size=12)
-
-
-def as_keys(spec, log):
-    """Plain ints and logged keys, as drawn."""
-    return [Logged(v, log) if logged else v for v, logged in spec]
-
-
-@given(mixed_keys)
-def test_isdistinct_calls_user_code_as_a_set_test_then_add_would(spec):
-    ours, model = [], []
-
-    def reference(xs):
+@given(st.lists(st.tuples(st.integers(0, 4), st.booleans()), max_size=12), st.booleans())
+def test_isdistinct_and_reduceby_call_user_code_as_a_set_and_a_dict_would(drawn, with_init):
+    def distinct(keys):
         seen = set()
-        for x in xs:
-            if x in seen:
+        for k in keys:
+            if k in seen:
                 return False
-            seen.add(x)
+            seen.add(k)
         return True
 
-    assert q.isdistinct(as_keys(spec, ours)) == reference(as_keys(spec, model))
-    assert ours == model
-
-
-@given(mixed_keys, st.booleans())
-def test_reduceby_calls_user_code_as_a_dict_fold_would(spec, with_init):
-    ours, model = [], []
-    missing = object()
-
-    def reference(key, xs):
-        out = {}
-        for x in xs:
-            k = key(x)
+    def fold(keys):
+        out, missing = {}, object()
+        for x, k in enumerate(keys):
             acc = out.get(k, missing)
-            if acc is missing:
-                out[k] = 0 + x if with_init else x
-            else:
-                out[k] = acc + x
+            out[k] = x if acc is missing else acc + x
         return out
 
-    keys = as_keys(spec, ours)
-    got = q.reduceby(keys.__getitem__, operator.add, range(len(spec)), *([0] if with_init else []))
-    want = reference(as_keys(spec, model).__getitem__, range(len(spec)))
-    assert [(getattr(k, "v", k), v) for k, v in got.items()] == [(getattr(k, "v", k), v) for k, v in want.items()]
-    assert ours == model
+    assert_calls_user_code_alike(q.isdistinct, distinct, drawn)
+    init = [0] if with_init else []
+    assert_calls_user_code_alike(lambda keys: q.reduceby(keys.__getitem__, operator.add, range(len(keys)), *init),
+                                 fold, drawn)
 
 
 def fresh(x):
@@ -264,8 +196,7 @@ def test_topk_without_key_is_the_stable_descending_sort(xs, k, form):
     try:
         want = sorted(xs, reverse=True)[:k]
     except TypeError as e:
-        with pytest.raises(TypeError, match=str(e)[:20]):
-            q.topk(k, form(xs))
+        raises(TypeError, lambda: q.topk(k, form(xs)), str(e)[:20])
         return
     got = q.topk(k, form(xs))
     assert type(got) is tuple and len(got) == len(want)

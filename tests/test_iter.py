@@ -8,18 +8,7 @@ import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
-
-
-class Counted:
-    """An iterable that counts the elements handed out."""
-
-    def __init__(self, items):
-        self.items, self.taken = list(items), 0
-
-    def __iter__(self):
-        for x in self.items:
-            self.taken += 1
-            yield x
+from tests.helpers import Source, raises
 
 
 def chain(it):
@@ -55,7 +44,7 @@ def test_a_one_shot_input_is_used_up_and_shared_by_derived_iters():
     ("first", (), q.Some), ("last", (), q.Some), ("nth", (1,), q.Some),
 ])
 def test_each_methods_result_type_and_laziness(method, args, kind):
-    src = Counted([(1, 2), (3, 4), (5, 6)])
+    src = Source([(1, 2), (3, 4), (5, 6)])
     result = getattr(q.Iter(src), method)(*args)
     assert type(result) is kind
     if kind is q.Iter:
@@ -68,40 +57,32 @@ def test_methods_on_empty_input_and_a_non_iterable():
     assert (empty.first(), empty.last(), empty.nth(0)) == (q.Nothing, q.Nothing, q.Nothing)
     assert type(empty.first()) is q.NothingType and empty.first() is not q.Nothing
     assert empty.interpose(0).collect() == [] and empty.frequencies() == {} and empty.count() == 0
-    with pytest.raises(TypeError, match="reduce.. of empty iterable"):
-        empty.reduce(operator.add)
+    raises(TypeError, lambda: empty.reduce(operator.add), "reduce.. of empty iterable")
     assert q.Iter([4, 5]).nth(1) == q.Some(5) and q.Iter([4]).nth(1) == q.Nothing
     bad = q.Iter(5)  # accepted; fails at the first method that needs iter()
     for call in (bad.collect, bad.first, lambda: bad.map(str), lambda: bad.take(1),
                  lambda: bad.interpose(0), lambda: bad.partition_all(0), lambda: iter(bad)):
-        with pytest.raises(TypeError, match="not iterable"):
-            call()
+        raises(TypeError, call, "not iterable")
 
 
 @pytest.mark.parametrize("method", ["take", "drop", "sliding_window", "partition_all", "nth"])
 @pytest.mark.parametrize("value, error", [(-1, OverflowError), (1.5, TypeError), ("2", TypeError)])
 def test_counts_are_unsigned_and_converted_first(method, value, error):
-    src = Counted([1, 2, 3])
-    with pytest.raises(error) as info:
-        getattr(q.Iter(src), method)(value)
-    name = "i" if method == "nth" else "n"
-    assert info.value.__notes__ == [f"while processing '{name}'"] and src.taken == 0
+    src = Source([1, 2, 3])
+    error = raises(error, lambda: getattr(q.Iter(src), method)(value))
+    assert error.__notes__ == [f"while processing '{'i' if method == 'nth' else 'n'}'"] and src.taken == 0
 
 
 def test_reduce_iter_protocol_and_the_hidden_inner():
     it = q.Iter([1, 2, 3])
     assert it.reduce(operator.add) == 6 and it.reduce(operator.add, 10) == 16
-    with pytest.raises(TypeError, match="^reduce takes at most 2 arguments$"):
-        it.reduce(operator.add, 1, 2)
+    raises(TypeError, lambda: it.reduce(operator.add, 1, 2), "^reduce takes at most 2 arguments$")
     assert list(q.Iter("ab")) == ["a", "b"] and type(iter(q.Iter("ab"))) is type(iter("ab"))
-    with pytest.raises(TypeError):
-        next(q.Iter("ab"))
-    with pytest.raises(AttributeError):
-        it.inner
+    raises(TypeError, lambda: next(q.Iter("ab")))
+    raises(AttributeError, lambda: it.inner)
     assert q.Iter([("a", 1)]).to_dict() == {"a": 1}
     assert q.Iter.__text_signature__ == "(inner)" and q.Iter.reduce.__text_signature__ == "($self, binop, *rest)"
-    with pytest.raises(TypeError, match=r"^Iter.map\(\) missing 1 required positional argument: 'f'$"):
-        it.map()
+    raises(TypeError, lambda: it.map(), r"^Iter.map\(\) missing 1 required positional argument: 'f'$")
 
 
 LAZY = {  # Iter method call -> the module function of the same purpose

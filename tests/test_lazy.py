@@ -4,37 +4,10 @@ iterate, accumulate, remove."""
 import itertools
 from operator import add, sub
 
-import pytest
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
-
-
-class Boom(Exception):
-    pass
-
-
-class Script:
-    """An iterator replaying steps: Boom raises, END ends once, anything else is yielded."""
-
-    END = object()
-
-    def __init__(self, *steps):
-        self.steps, self.taken = list(steps), 0
-
-    def __iter__(self):
-        return self
-
-    def __next__(self):
-        step = self.steps.pop(0) if self.steps else self.END
-        self.taken += 1
-        if step is Boom or step is self.END:
-            raise Boom if step is Boom else StopIteration
-        return step
-
-
-def boom(*args):
-    raise Boom
+from tests.helpers import Boom, Source, boom, raises, raising, then_raise
 
 
 def test_delegations():
@@ -44,111 +17,72 @@ def test_delegations():
     assert list(q.concatv([1], (2,), "ab")) == [1, 2, "a", "b"] and list(q.concatv()) == []
     assert list(q.mapcat(lambda x: [x, x], [1, 2])) == [1, 1, 2, 2]
     for call in (lambda: q.take(-1, [1]), lambda: q.drop("x", [1]), lambda: q.take_nth(0, [1])):
-        with pytest.raises(ValueError, match="islice"):
-            call()
-    for call in (lambda: q.take(1, 5), lambda: q.take_nth(1, 5), lambda: q.concat(5), lambda: q.mapcat(str, 5)):
-        with pytest.raises(TypeError, match="not iterable"):
-            call()
+        raises(ValueError, call, "islice")
+    for call in (lambda: q.take(1, 5), lambda: q.take_nth(1, 5), lambda: q.concat(5), lambda: q.mapcat(str, 5),
+                 lambda: q.tail(1, 5), lambda: q.accumulate(add, 5), lambda: q.remove(bool, 5)):
+        raises(TypeError, call, "not iterable")
 
 
-def test_delegations_touch_inner_sequences_only_when_reached():
+def test_inner_sequences_are_touched_only_when_reached():
     for it in (q.cons(0, 5), q.concatv([0], 5)):
         assert next(it) == 0
-        with pytest.raises(TypeError):
-            next(it)
+        raises(TypeError, lambda: next(it))
     calls = []
-    it = q.mapcat(lambda x: calls.append(x) or [x], Script(1, 2))
-    assert calls == []
-    assert next(it) == 1 and calls == [1]
+    it = q.mapcat(lambda x: calls.append(x) or [x], Source([1, 2]))
+    assert calls == [] and next(it) == 1 and calls == [1]
+    q.interleave([src := Source([1]), [2]])
+    assert src.taken == 0  # opened, not read
 
 
 def test_tail():
-    assert q.tail(2, [1, 2, 3]) == [2, 3] and q.tail(2, "abc") == "bc"
-    assert q.tail(5, (1,)) == (1,)
-    assert q.tail(1, {"a": 1, "b": 2}) == ("b",)  # slicing a dict fails with KeyError
+    assert q.tail(2, "abc") == "bc" and q.tail(1, {"a": 1, "b": 2}) == ("b",)  # slicing a dict: KeyError
     assert q.tail(2**64 - 1, [1, 2]) == [1, 2]
-    # n = 0 keeps everything (on the iterating path too, see below), as seq[-0:] does.
-    assert q.tail(0, [1, 2]) == [1, 2]
     for bad, exc in ((-1, OverflowError), ("2", TypeError)):
-        with pytest.raises(exc) as info:
-            q.tail(bad, [1])
-        assert info.value.__notes__ == ["while processing 'n'"]
-    with pytest.raises(Boom):  # only TypeError and KeyError fall back to iteration
-        q.tail(1, type("BadSlice", (), {"__getitem__": boom})())
-    with pytest.raises(TypeError, match="not iterable"):
-        q.tail(1, 5)
-    with pytest.raises(Boom):
-        q.tail(3, Script(1, Boom))
+        assert raises(exc, lambda: q.tail(bad, [1])).__notes__ == ["while processing 'n'"]
+    # Only TypeError and KeyError fall back to iteration.
+    raises(Boom, lambda: q.tail(1, type("BadSlice", (), {"__getitem__": boom})()))
+    raises(Boom, lambda: q.tail(3, Source([1], fail_at={1})))
 
 
-def test_interleave():
-    src = Script(1)
-    q.interleave([src, [2]])
-    assert src.taken == 0  # opened, not read
-    for seqs, exc in (([1, [2]], TypeError), (Script([1], Boom), Boom)):
-        with pytest.raises(exc):
-            q.interleave(seqs)
-    # An error keeps the position: the same source is asked again.
-    it = q.interleave([Script(Boom, "x"), [10, 20]])
-    with pytest.raises(Boom):
-        next(it)
-    assert list(it) == ["x", 10, 20]
-    with pytest.raises(StopIteration):
-        next(it)
-
-
-def test_iterate():
+def test_iterate_and_interleave():
     calls = []
     it = q.iterate(lambda v: calls.append(v) or v * 2, 1)
-    assert calls == []
-    assert [next(it), next(it), next(it)] == [1, 2, 4] and calls == [1, 2]
+    assert calls == [] and [next(it), next(it), next(it)] == [1, 2, 4] and calls == [1, 2]
     it = q.iterate(lambda v: v + 1 if v < 2 else boom(), 1)
     assert [next(it), next(it)] == [1, 2]
-    with pytest.raises(Boom):
-        next(it)
+    raises(Boom, lambda: next(it))
     assert list(it) == []  # a failure ends it for good
+    for seqs, exc in (([1, [2]], TypeError), (Source([[1]], fail_at={1}), Boom)):
+        raises(exc, lambda: q.interleave(seqs))
+    # An error keeps the position: the same source is asked again.
+    it = q.interleave([Source(["x"], fail_at={0}), [10, 20]])
+    raises(Boom, lambda: next(it))
+    assert list(it) == ["x", 10, 20]
+    raises(StopIteration, lambda: next(it))
 
 
-def test_accumulate():
+def test_failing_user_code_drops_the_element_and_keeps_the_state():
     assert list(q.accumulate(lambda t, x: (t, x), [1], None)) == [None, (None, 1)]  # None is a start
-    with pytest.raises(TypeError, match="^accumulate takes at most 3 arguments$"):
-        q.accumulate(add, 5, 1, 2)  # before iter(seq)
-    with pytest.raises(TypeError, match="not iterable"):
-        q.accumulate(add, 5)
-    # A failing binop drops the element and keeps the total.
-    src = Script(1, 2, 3)
-    it = q.accumulate(lambda t, x: boom() if x == 2 else t + x, src)
+    raises(TypeError, lambda: q.accumulate(add, 5, 1, 2), "^accumulate takes at most 3 arguments$")  # before iter(seq)
+    it = q.accumulate(lambda t, x: boom() if x == 2 else t + x, src := Source([1, 2, 3]))
     assert src.taken == 0 and next(it) == 1
-    with pytest.raises(Boom):
-        next(it)
-    assert list(it) == [4]
-
-
-def test_remove():
+    raises(Boom, lambda: next(it))
+    assert list(it) == [4]  # the total was kept
     assert list(q.remove(bool, [0, "", 1, [], "a"])) == [0, "", []]
-    with pytest.raises(TypeError, match="not iterable"):
-        q.remove(bool, 5)
     bad_bool = type("BadBool", (), {"__bool__": boom})()
     it = q.remove(lambda v: bad_bool if v == 1 else False, [1, 2])
-    with pytest.raises(Boom):
-        next(it)
+    raises(Boom, lambda: next(it))
     assert list(it) == [2]
 
 
 def test_errors_pass_through_and_sources_are_asked_again_after_the_end():
-    err = Boom()
-
-    def raiser(*args):
-        raise err
-
+    raiser = raising(err := Boom())
     for it in (q.remove(raiser, [1]), q.accumulate(raiser, [1, 2]), q.iterate(raiser, 0),
-               q.interleave([(raiser(x) for x in [1])])):
-        with pytest.raises(Boom) as info:
-            list(it)
-        assert info.value is err
-    it = q.remove(bool, Script(0, Script.END, 0))
+               q.interleave([then_raise([], err)])):
+        assert raises(Boom, lambda: list(it)) is err
+    it = q.remove(bool, Source([0, 0], end_at={1}))
     assert list(it) == [0] and list(it) == [0]
-    it = q.accumulate(add, Script(1, Script.END, 2))
+    it = q.accumulate(add, Source([1, 2], end_at={1}))
     assert list(it) == [1] and list(it) == [3]
 
 
@@ -156,8 +90,7 @@ def test_reentrant_next_raises_already_executing():
     seen = []
 
     def pred(v):
-        with pytest.raises(ValueError, match="^iterator already executing$"):
-            next(it)
+        raises(ValueError, lambda: next(it), "^iterator already executing$")
         seen.append(v)
 
     it = q.remove(pred, [1, 2])
@@ -171,7 +104,7 @@ small = st.lists(st.integers(-5, 5), max_size=20)
 def test_slicing_matches_list_slices(xs, n, step):
     assert list(q.take(n, xs)) == xs[:n] and list(q.drop(n, iter(xs))) == xs[n:]
     assert list(q.take_nth(step, xs)) == xs[::step]
-    assert q.tail(n, iter(xs)) == tuple(xs[-n:] if n else xs)
+    assert q.tail(n, iter(xs)) == tuple(xs[-n:] if n else xs)  # n = 0 keeps everything, as seq[-0:] does
     for seq in (xs, tuple(xs), type("Sub", (list,), {})(xs)):
         got = q.tail(n, seq)
         want = seq[-n:]

@@ -1,21 +1,12 @@
-"""Some, NothingType, Ok and Err, the Option and Result factories, and the
-option-returning accessors."""
-
-import gc
-import itertools
-import weakref
+"""Some, NothingType, Ok and Err, and the Option and Result factories."""
 
 import pytest
-from hypothesis import given, strategies as st
 
 import quibra._quibra as q
 from quibra._quibra import Err, Nothing, NothingType, Ok, Option, Result, Some
+from tests.helpers import Boom, assert_collected, is_fresh_nothing, raises, raising
 
 BOXES = [Some, Ok, Err]
-
-
-class Boom(Exception):
-    pass
 
 
 class CountingEq:
@@ -36,16 +27,7 @@ class Raising:
     __bool__ = __repr__ = __eq__
 
 
-class Sentinel:
-    pass
-
-
-def is_fresh_nothing(x):
-    return type(x) is NothingType and x is not Nothing
-
-
 def test_classes_construction_and_immutability():
-    assert [c.__text_signature__ for c in (Some, NothingType, Ok, Err)] == ["(value)", "()", "(value)", "(error)"]
     assert Some.map.__text_signature__ == "($self, f)" and NothingType.unwrap.__text_signature__ == "($self)"
     assert all(c.__doc__ is None for c in (Some, NothingType, Ok, Err, Option, Result))
     assert not isinstance(Some(1), Option) and not isinstance(Ok(1), Result)
@@ -65,11 +47,10 @@ def test_classes_construction_and_immutability():
     (lambda: Err(1, error=2), "Err.__new__() got multiple values for argument 'error'"),
     (lambda: NothingType(1), "NothingType.__new__() takes 0 positional arguments but 1 was given"),
     (lambda: Err(1).map_err(), "Err.map_err() missing 1 required positional argument: 'f'"),
+    (lambda: q.get_opt(), "get_opt() missing 2 required positional arguments: 'ind' and 'coll'"),
 ])
 def test_binding_errors(call, message):
-    with pytest.raises(TypeError) as info:
-        call()
-    assert str(info.value) == message
+    assert str(raises(TypeError, call)) == message
 
 
 def test_match_over_all_four_classes():
@@ -103,10 +84,8 @@ def test_equality_asks_the_payloads_and_only_them():
         payload = CountingEq()
         box = cls(payload)
         assert (box == box, box != box, payload.calls) == (False, True, 2)  # no identity shortcut
-        with pytest.raises(Boom):
-            cls(Raising()) == cls(1)
-        with pytest.raises(Boom):
-            cls(1) != cls(Raising())  # 1 == Raising() falls back to Raising.__eq__
+        raises(Boom, lambda: cls(Raising()) == cls(1))
+        raises(Boom, lambda: cls(1) != cls(Raising()))  # 1 == Raising() falls back to Raising.__eq__
     for obj in (Some(1), Nothing, Ok(1), Err(1)):
         assert (obj == Raising()) is False  # the other operand is never asked
 
@@ -144,9 +123,7 @@ def test_and_then_returns_the_callbacks_value_itself():
         for target in good:
             assert box.and_then(lambda v: target) is target
         for target in bad:
-            with pytest.raises(TypeError) as info:
-                box.and_then(lambda v: target)
-            assert str(info.value) == f"and_then callback must return {kind}"
+            raises(TypeError, lambda: box.and_then(lambda v: target), f"^and_then callback must return {kind}$")
 
 
 @pytest.mark.parametrize("method, full, empty", [
@@ -155,14 +132,8 @@ def test_and_then_returns_the_callbacks_value_itself():
     ("map_err", Err(1), Ok(1)),
 ])
 def test_callbacks_raise_through_and_never_run_on_the_other_side(method, full, empty):
-    raised = Boom()
-
-    def f(*args):
-        raise raised
-
-    with pytest.raises(Boom) as info:
-        getattr(full, method)(f)
-    assert info.value is raised
+    f = raising(raised := Boom())
+    assert raises(Boom, lambda: getattr(full, method)(f)) is raised
     for g in (f, None, 42):
         getattr(empty, method)(g)
 
@@ -176,11 +147,8 @@ def test_leaving_the_option_and_result_world():
         Ok(1), Err("e"), Some(1), Some("e"))
     assert [(x.is_some(), x.is_none()) for x in (Some(1), Nothing)] == [(True, False), (False, True)]
     assert [(x.is_ok(), x.is_err()) for x in (Ok(1), Err(1))] == [(True, False), (False, True)]
-    with pytest.raises(ValueError, match="^called `unwrap` on Nothing$"):
-        Nothing.unwrap()
-    with pytest.raises(ValueError) as info:
-        Err(KeyError("k")).unwrap()
-    assert str(info.value) == "called `unwrap` on Err(KeyError('k'))"
+    raises(ValueError, Nothing.unwrap, "^called `unwrap` on Nothing$")
+    assert str(raises(ValueError, Err(KeyError("k")).unwrap)) == "called `unwrap` on Err(KeyError('k'))"
     pytest.raises(Boom, Err(Raising()).unwrap)
 
 
@@ -190,25 +158,13 @@ def test_factories():
     err = Result.of(lambda: 1 / 0)
     assert type(err.error) is ZeroDivisionError and err.error.__traceback__ is not None
     for exc in (SystemExit, KeyboardInterrupt, GeneratorExit):
-        with pytest.raises(exc):
-            Result.of(lambda: (_ for _ in ()).throw(exc))
+        raises(exc, lambda: Result.of(lambda: (_ for _ in ()).throw(exc)))
 
 
 def test_cycles_through_values_are_collected():
-    def failing_call_kept_in_a_local():
-        alive = Sentinel()
-        result = Result.of(lambda: 1 / 0)  # its traceback reaches this frame
-        assert not result
-        return weakref.ref(alive)
-
-    refs = [failing_call_kept_in_a_local()]
+    assert_collected(lambda h: Result.of(lambda: h and 1 / 0))  # the error's traceback reaches h
     for cls in BOXES:  # a value inside its own payload
-        box = [Sentinel()]
-        box.append(cls(box))
-        refs.append(weakref.ref(box[0]))
-    del box
-    gc.collect()
-    assert [r() for r in refs] == [None] * len(refs)
+        assert_collected(cls)
 
 
 def test_deeply_nested_values_are_freed_without_overflowing_the_stack():
@@ -217,88 +173,3 @@ def test_deeply_nested_values_are_freed_without_overflowing_the_stack():
         for _ in range(200_000):
             x = cls(x)
         del x
-
-
-# ---- option-returning accessors ------------------------------------------------
-
-def flaky(fail_at, items="abc"):
-    """Raises Boom instead of producing the item at index fail_at."""
-    for i, x in enumerate(items):
-        if i == fail_at:
-            raise Boom
-        yield x
-
-
-class NoIndexing(list):
-    def __getitem__(self, i):
-        raise AssertionError("indexed")
-
-
-class Lookup:
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __getitem__(self, key):
-        raise self.exc
-
-
-def test_first_last_nth_walk_the_iterator():
-    assert is_fresh_nothing(q.first_opt([])) and is_fresh_nothing(q.last_opt(iter([])))
-    assert q.first_opt([None]) == Some(None) and q.first_opt(itertools.count()) == Some(0)
-    assert q.last_opt(NoIndexing([4, 5])) == Some(5)
-    assert q.nth_opt(True, "abc") == Some("b") and q.nth_opt(n=2, seq=NoIndexing("xyz")) == Some("z")
-    assert is_fresh_nothing(q.nth_opt(3, "abc")) and is_fresh_nothing(q.nth_opt(2**64 - 1, "abc"))
-    it = iter(range(10))
-    assert q.nth_opt(2, it) == Some(2) and next(it) == 3  # exactly n + 1 fetched
-    assert q.last_opt(it) == Some(9) and next(it, "done") == "done"
-
-
-@given(st.lists(st.integers(), max_size=8), st.integers(0, 10))
-def test_accessors_match_a_plain_model(xs, n):
-    assert q.nth_opt(n, iter(xs)) == (Some(xs[n]) if n < len(xs) else Nothing)
-    assert q.first_opt(xs) == (Some(xs[0]) if xs else Nothing)
-    assert q.last_opt(iter(xs)) == (Some(xs[-1]) if xs else Nothing)
-
-
-@pytest.mark.parametrize("n, exc", [(-1, OverflowError), (2**64, OverflowError), (1.0, TypeError)])
-def test_nth_opt_rejects_bad_counts_before_touching_seq(n, exc):
-    seq = iter("abc")
-    with pytest.raises(exc) as info:
-        q.nth_opt(n, seq)
-    assert info.value.__notes__ == ["while processing 'n'"] and next(seq) == "a"
-
-
-def test_iteration_errors_propagate():
-    for fail_at in (0, 1, 2):  # a failure while skipping is an error, not a shorter sequence
-        for fn in (q.last_opt, lambda s: q.nth_opt(2, s)):
-            pytest.raises(Boom, fn, flaky(fail_at))
-    for fn in (q.first_opt, q.last_opt, q.peek_opt, lambda s: q.nth_opt(0, s)):
-        pytest.raises(Boom, fn, flaky(0))
-        pytest.raises(TypeError, fn, 5)
-
-
-def test_get_opt_and_get_in_opt():
-    data = {"a": [10, {"b": None}]}
-    assert q.get_opt("a", data).value is data["a"] and q.get_opt(slice(1, None), [1, 2]) == Some([2])
-    assert q.get_in_opt(data, "a", 1, "b") == Some(None) and q.get_in_opt(data).value is data
-    for ind, coll in [("b", {"a": 1}), (5, [1]), ("x", 5), ([0, 1], [1, 2]), ([0], {0: 1})]:
-        assert is_fresh_nothing(q.get_opt(ind, coll))
-    for keys in [("a", 5), ("x",), ("a", 0, "deeper"), ("a", "0")]:
-        assert is_fresh_nothing(q.get_in_opt(data, *keys))
-    for exc in (KeyError, IndexError, TypeError, type("MyKeyError", (KeyError,), {})):
-        assert is_fresh_nothing(q.get_opt(0, Lookup(exc())))
-        assert is_fresh_nothing(q.get_in_opt({"a": Lookup(exc())}, "a", 1))
-    for exc in (ValueError(), LookupError(), Boom()):
-        for call in (lambda: q.get_opt(0, Lookup(exc)), lambda: q.get_in_opt({"a": Lookup(exc)}, "a", 1)):
-            with pytest.raises(type(exc)) as info:
-                call()
-            assert info.value is exc
-
-
-def test_peek_opt_shares_the_iterator():
-    assert is_fresh_nothing(q.peek_opt([]))
-    first, rest = q.peek_opt([1, 2]).value
-    assert (first, list(rest)) == (1, [1, 2])
-    it = iter([1, 2, 3])
-    first, rest = q.peek_opt(it).value
-    assert (first, list(rest), next(it, "done")) == (1, [1, 2, 3], "done")
