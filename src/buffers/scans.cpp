@@ -65,12 +65,12 @@ public:
 private:
     bool signals_handled() noexcept {
         if (error_) return false;
-        if (!detached_) return PyErr_CheckSignals() == 0 || (error_.emplace(Error::fetch()), false);
+        if (!detached_) return handle_signals() || (error_.emplace(Error::fetch()), false);
         auto now = std::chrono::steady_clock::now();
         if (now - last_check_ < kSignalPeriod) return true;
         last_check_ = now;
         PyEval_RestoreThread(detached_);
-        if (PyErr_CheckSignals() < 0) error_.emplace(Error::fetch());
+        if (!handle_signals()) error_.emplace(Error::fetch());
         detached_ = PyEval_SaveThread();
         return !error_;
     }
