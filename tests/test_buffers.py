@@ -7,6 +7,7 @@ import ctypes
 import gc
 import operator
 import os
+import pickle
 import random
 import sys
 import threading
@@ -16,7 +17,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import quibra._quibra as q
-from tests.helpers import run_python
+from tests.helpers import raises, run_python
 
 BIG = 1 << 19  # inputs this long are split across the worker pool
 DEBUG = hasattr(sys, "gettotalrefcount")
@@ -231,28 +232,58 @@ def test_numeric_library_arrays():
         assert is_native(a)
         assert_native_matches_generic(a)
     assert not any(map(is_native, (few.astype(">i8"), few[:2000].reshape(40, 50), few[::3], few.astype(bool))))
+    masked = np.ma.array([1, 2, 2, 3], mask=[0, 1, 1, 0])  # its iteration yields the masked constant
+    assert not is_native(masked)
+    assert_native_matches_generic(masked)
+
+
+def test_what_iterates_otherwise_is_read_by_iteration():
+    class Skipping(array.array):  # its own iteration leaves out the -1 sentinels
+        def __iter__(self):
+            return (x for x in super().__iter__() if x != -1)
+
+    x = Skipping("q", [-1, 5, -1, 6])
+    assert not is_native(x) and q.frequencies(x) == {5: 1, 6: 1}
+    assert_native_matches_generic(x)
+    assert is_native(type("Plain", (array.array,), {})("q", [1]))  # a plain subclass iterates as its base
+    for f in SCANS.values():  # not iterable at all
+        raises(TypeError, lambda: f(pickle.PickleBuffer(b"aab"), 2), "'pickle.PickleBuffer' object is not iterable")
+
+
+@pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit])
+def test_an_interrupt_from_the_exporter_propagates(exc):
+    class Interrupting(bytearray):
+        calls = 0
+
+        def __buffer__(self, flags):
+            type(self).calls += 1
+            raise exc
+
+    for f in SCANS.values():
+        x, Interrupting.calls = Interrupting(b"ab"), 0
+        with pytest.raises(exc):
+            f(x, 2)
+        assert x.calls == 1
 
 
 # ---- views -------------------------------------------------------------------------------
 
-class Exporter:
-    """Exports a view of `obj` through the buffer protocol, counting acquisitions and releases;
-    `fail` makes every acquisition raise. Iterates like obj."""
+def exporter(obj, fail=False):
+    """A copy of obj (an array or bytes) that counts its views: its own __buffer__ hands out
+    the memory (or raises, with fail), while it iterates as its built-in base does."""
+    class Counted(type(obj)):
+        acquired = released = 0
 
-    def __init__(self, obj, fail=False):
-        self.obj, self.fail, self.acquired, self.released = obj, fail, 0, 0
+        def __buffer__(self, flags):
+            if fail:
+                raise ValueError("no buffer today")
+            type(self).acquired += 1
+            return super().__buffer__(flags)
 
-    def __buffer__(self, flags):
-        if self.fail:
-            raise ValueError("no buffer today")
-        self.acquired += 1
-        return memoryview(self.obj)
+        def __release_buffer__(self, view):
+            type(self).released += 1
 
-    def __release_buffer__(self, view):
-        self.released += 1
-
-    def __iter__(self):
-        return iter(self.obj)
+    return Counted(obj.typecode, obj) if isinstance(obj, array.array) else Counted(obj)
 
 
 @pytest.mark.parametrize("obj, acquisitions", [
@@ -261,17 +292,17 @@ class Exporter:
 ])
 def test_every_view_is_given_back(obj, acquisitions):
     for name, f in SCANS.items():
-        x = Exporter(obj)
+        x = exporter(obj)
         assert same(f(x, 7), f(list(obj), 7))
         assert x.released == x.acquired
         assert x.acquired == acquisitions, name
-    x = Exporter(obj)
+    x = exporter(obj)
     next(q.unique(x), None)  # a partly used iterator gives its view back when dropped
     assert x.released == x.acquired
 
 
 def test_failing_exporter_is_declined_quietly():
-    x = Exporter(array.array("q", [4, 4, 2]), fail=True)
+    x = exporter(array.array("q", [4, 4, 2]), fail=True)
     assert type(q.unique(x)).__name__ == "UniqueIter"
     assert_native_matches_generic(x)
 
@@ -320,14 +351,10 @@ def test_unique_int_iter_length_hint():
 
 
 def test_unique_int_iter_is_collectable():
-    class Holder:
-        def __init__(self):
-            self.data = bytearray(b"\x01\x02")
+    class Holder(bytearray):
+        pass
 
-        def __buffer__(self, flags):
-            return memoryview(self.data)
-
-    h = Holder()
+    h = Holder(b"\x01\x02")
     h.it = q.unique(h)
     assert type(h.it).__name__ == "UniqueIntIter"
     alive = weakref.ref(h)

@@ -1,6 +1,7 @@
 """The callable combinators: curry and flip; compose, compose_left, pipe and
 threading; identity, apply, do, complement, juxt, excepts; memoize."""
 
+import collections
 import inspect
 import types
 import weakref
@@ -297,6 +298,18 @@ def test_memoize_uses_the_callers_dict_as_a_plain_dict():
     assert q.memoize(lambda x: x * 2, sub)(2) == 4 and dict(sub) == {2: 4}
     error = raises(TypeError, lambda: q.memoize(abs, []), "'list' object is not an instance of 'dict'")
     assert error.__notes__ == ["while processing 'cache'"]
+
+
+@pytest.mark.parametrize("ordered", [collections.OrderedDict, type("Ordered", (collections.OrderedDict,), {})])
+def test_memoize_writes_an_ordered_cache_through_its_own_assignment(ordered):
+    # A store through the base dict would skip the ordered dict's own bookkeeping.
+    for func, calls in [(abs, [(-1,), (2,)]), (max, [(1, 2), (3, 4)]), (lambda x, y=0: x, [(5,), (6,)])]:
+        cache = ordered()
+        m = q.memoize(func, cache=cache)
+        for args in calls * 2:
+            m(*args)
+        keys = list(cache)
+        assert len(cache) == len(keys) == 2 and cache.popitem() == (keys[1], m(*calls[1]))
 
 
 def test_memoize_never_caches_a_failure():
