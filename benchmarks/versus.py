@@ -19,6 +19,7 @@ XS = list(range(N))
 PAIRS = [(i, -i) for i in range(N)]
 TRIPLES = [(i, -i, i) for i in range(N)]
 REPEATS = [i % 1000 for i in range(N)]
+CALLS = range(1000)
 
 # name: (work(q) -> callable, elements it processes)
 WORKLOADS = {
@@ -42,6 +43,18 @@ WORKLOADS = {
     "frequencies": (lambda q: lambda: q.frequencies(REPEATS), N),
     "count, iterator": (lambda q: lambda: q.count(iter(XS)), N),
     "tail(10, iterator)": (lambda q: lambda: q.tail(10, iter(XS)), N),
+    "groupby(index)": (lambda q: lambda: q.groupby(0, PAIRS), N),
+    "isdistinct": (lambda q: lambda: q.isdistinct(XS), N),
+    # per call: a thousand calls each
+    "call: Some(5)": (lambda q: lambda: [q.Some(5) for _ in CALLS], len(CALLS)),
+    "call: Option.of(5)": (lambda q: lambda: [q.Option.of(5) for _ in CALLS], len(CALLS)),
+    "call: first_opt": (lambda q: lambda: [q.first_opt(PAIRS) for _ in CALLS], len(CALLS)),
+    "call: unique()": (lambda q: lambda: [q.unique(PAIRS) for _ in CALLS], len(CALLS)),
+    "call: take(2, xs)": (lambda q: lambda: [q.take(2, XS) for _ in CALLS], len(CALLS)),
+    "call: compose": (lambda q: (lambda f: lambda: [f(-1) for _ in CALLS])(q.compose(abs, abs)), len(CALLS)),
+    "call: memoize hit": (lambda q: (lambda f: lambda: [f(3) for _ in CALLS])(q.memoize(abs)), len(CALLS)),
+    "call: curry complete": (lambda q: (lambda f: lambda: [f(1, 2) for _ in CALLS])(q.curry(operator.add)), len(CALLS)),
+    "call: Iter(xs).map": (lambda q: lambda: [q.Iter(XS).map(abs) for _ in CALLS], len(CALLS)),
 }
 
 

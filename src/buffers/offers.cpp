@@ -9,8 +9,11 @@ namespace quibra {
 namespace {
 
 // A buffer the scans can read now: detected, C-contiguous, with memory.
-// Anything else is released on the spot.
+// Anything else is released on the spot. Most arguments export no buffer
+// at all, and are let go before anything else is looked at.
 Result<std::optional<TypedBuffer>> scannable_buffer(PyObject* seq) {
+    PyBufferProcs* procs = Py_TYPE(seq)->tp_as_buffer;
+    if (!procs || !procs->bf_getbuffer) [[likely]] return std::optional<TypedBuffer>();
     QB_TRY(std::optional<TypedBuffer> b, TypedBuffer::detect(seq));
     if (b && !b->scannable()) b.reset();
     return b;

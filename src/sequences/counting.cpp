@@ -25,11 +25,10 @@ namespace {
 template <class Visit>
 Status for_each_element(PyObject* seq, Visit&& visit) {
     QB_TRY(RawSource source, RawSource::open(seq));
-    SignalCheck signals;
     for (;;) {
         Ref x = Ref::steal(source.next_raw());
         if (!x) break;
-        if (!visit(std::move(x)) || !signals.tick()) return Error::fetch_ffi();
+        if (!visit(std::move(x))) return Error::fetch_ffi();
     }
     if (PyErr_Occurred()) return Error::fetch_ffi();
     return success();

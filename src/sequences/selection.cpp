@@ -28,9 +28,7 @@ Result<Ref> isdistinct_body(Args<"seq">& a) {
     QB_TRY(Ref seen, checked(PySet_New(nullptr)));
     QB_TRY(RawSource source, RawSource::open(seq));
     bool builtin = true;  // every element so far was a builtin key
-    SignalCheck signals;
     for (;;) {
-        if (!signals.tick()) return Error::fetch();
         Ref x = Ref::steal(source.next_raw());
         if (!x) break;
         if (builtin && builtin_key(x.get())) {
@@ -56,9 +54,7 @@ Result<Ref> list_of(PyObject* seq) {
     if (PyTuple_CheckExact(seq)) return checked(PySequence_List(seq));
     QB_TRY(Ref out, new_list(0));
     QB_TRY(RawSource source, RawSource::open(seq));
-    SignalCheck signals;
     for (;;) {
-        QB_CHECK(signals.status());
         QB_TRY(Ref x, source.next());
         if (!x) return out;
         QB_CHECK(checked_status(PyList_Append(out.get(), x.get())));
@@ -91,9 +87,7 @@ Result<Ref> topk_keyed(unsigned long long k, PyObject* seq, PyObject* key) {
     KeyRule rule(key, KeyRule::When::Once);
     QB_TRY(Ref entries, new_list(0));
     QB_TRY(RawSource source, RawSource::open(seq));
-    SignalCheck signals;
     for (Py_ssize_t i = 0;; ++i) {
-        QB_CHECK(signals.status());
         QB_TRY(Ref x, source.next());
         if (!x) break;
         QB_TRY(Ref kx, rule.apply(x.get()));

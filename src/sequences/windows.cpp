@@ -365,9 +365,7 @@ Result<Ref> build_sliding_window(const ModuleState& module, unsigned long long n
     std::vector<Ref> priming;
     if (n > 1) {
         QB_CHECK(reserve(priming, capped_reserve(n - 1)));
-        SignalCheck signals;
         while (priming.size() < n - 1) {
-            QB_CHECK(signals.status());
             QB_TRY(Ref x, source.next());
             if (!x) break;
             QB_CHECK(push(priming, std::move(x)));

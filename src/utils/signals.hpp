@@ -47,7 +47,8 @@ public:
     // False, with the handler's exception set, when the loop must stop.
     [[gnu::always_inline]] bool tick() noexcept {
         if (--left_ != 0) [[likely]] return true;
-        return pause();
+        left_ = every_;
+        return pause(last_switch_);
     }
     // The same as a Status.
     Status status() noexcept {
@@ -56,13 +57,14 @@ public:
     }
 
 private:
-    [[gnu::noinline]] bool pause() noexcept {
-        left_ = every_;
+    // Static, and given the clock alone, so that the countdown's address
+    // never escapes the loop and the counter can live in a register.
+    [[gnu::noinline]] static bool pause(std::chrono::steady_clock::time_point& last_switch) noexcept {
         auto now = std::chrono::steady_clock::now();
-        if (last_switch_ == std::chrono::steady_clock::time_point()) {
-            last_switch_ = now;  // the clock starts with the first long run
-        } else if (now - last_switch_ >= kPausePeriod) {
-            last_switch_ = now;
+        if (last_switch == std::chrono::steady_clock::time_point()) {
+            last_switch = now;  // the clock starts with the first long run
+        } else if (now - last_switch >= kPausePeriod) {
+            last_switch = now;
             PyEval_RestoreThread(PyEval_SaveThread());
         }
         return handle_signals();

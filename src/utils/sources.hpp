@@ -4,13 +4,17 @@
 
 #include "utils/capi.hpp"
 #include "utils/gc.hpp"
+#include "utils/signals.hpp"
 
 namespace quibra {
 
 // An exact list read by index (its length re-read at every step, so appends
 // are delivered and truncation ends the walk), or any other object read
 // through its iterator. Reading a list by position is exactly what its
-// iterator would do, without the iterator.
+// iterator would do, without the iterator. An iterator may never end
+// (itertools.repeat), so reading one pauses every kSignalInterval items for
+// signals and waiting threads (see signals.hpp); a list ends, and code of
+// the user's that keeps it growing handles signals itself.
 class RawSource {
 public:
     static Result<RawSource> open(PyObject* seq);
@@ -25,8 +29,8 @@ public:
     // The same outcomes in the C API's raw convention, for the per-element
     // loops (a Result per element costs unique's loop about 5%): a new
     // reference, or nullptr at the end (no exception set) or on error.
-    PyObject* next_raw() noexcept {
-        if (!is_list_) return iter_next(obj_.get());
+    [[gnu::always_inline]] PyObject* next_raw() noexcept {
+        if (!is_list_) return signals_.tick() ? iter_next(obj_.get()) : nullptr;
         if (done_ || index_ >= PyList_GET_SIZE(obj_.get())) {
             done_ = true;
             return nullptr;
@@ -48,6 +52,7 @@ private:
     Py_ssize_t index_ = 0;
     bool is_list_;
     bool done_ = false;
+    SignalCheck signals_;
 };
 
 }  // namespace quibra
