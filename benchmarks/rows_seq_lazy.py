@@ -46,6 +46,12 @@ row("drop: 50k of a 100k list", "drop", lambda: list(range(N)),
 row("tail: last 10 of a 100k generator", "tail", lambda: N,
     lambda n: q.tail(10, _gen(n)), lambda n: tuple(collections.deque(_gen(n), maxlen=10)),
     "tuple(deque(g, maxlen=10))")
+row("tail: last 10 of a 100k list iterator", "tail", lambda: list(range(N)),
+    lambda xs: q.tail(10, iter(xs)), lambda xs: tuple(collections.deque(iter(xs), maxlen=10)),
+    "tuple(deque(it, maxlen=10))")
+row("take_nth: every 3rd of a 100k list", "take_nth", lambda: list(range(N)),
+    lambda xs: list(q.take_nth(3, xs)), lambda xs: list(itertools.islice(xs, 0, None, 3)),
+    "islice(xs, 0, None, 3)")
 row("tail: last 10 of a 100k list", "tail", lambda: list(range(N)),
     lambda xs: q.tail(10, xs), lambda xs: xs[-10:], "xs[-10:]")
 row("concat: 100 lists of 1000", "concat", lambda: [list(range(1000)) for _ in range(100)],

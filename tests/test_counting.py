@@ -201,3 +201,20 @@ def test_topk_without_key_is_the_stable_descending_sort(xs, k, form):
     got = q.topk(k, form(xs))
     assert type(got) is tuple and len(got) == len(want)
     assert all(a is b for a, b in zip(got, want))  # ties keep input order: the very same objects
+
+
+@pytest.mark.parametrize("tail", [[(5, True), (20_001, False), (7, True)], [(3, False)]])
+def test_counting_mostly_new_keys_then_a_key_of_another_kind(tail):
+    """Past a run of nearly all new builtin keys the counts live in the result dict until a
+    key of another kind arrives; keys, order, counts and __hash__/__eq__ calls (one lookup
+    per key) stay those of a dict."""
+    def counts(keys):
+        out = {}
+        for k in keys:
+            out.setdefault(k, [0])[0] += 1
+        return [(k, n) for k, [n] in out.items()]
+
+    drawn = [(v, False) for v in range(20_000)] + [(1.0, False), (True, False)] + tail
+    assert_calls_user_code_alike(lambda ks: list(q.frequencies(ks).items()), counts, drawn)
+    assert_calls_user_code_alike(lambda ks: list(q.countby(lambda k: k, iter(ks)).items()), counts, drawn)
+    raises(TypeError, lambda: q.frequencies([*range(20_000), []]), "unhashable")

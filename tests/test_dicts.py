@@ -261,3 +261,27 @@ def test_mapping_family_factory_and_misbehaving_inputs(fn):
     pytest.raises(Boom, fn, boom, {1: 2})
     if fn in (q.keyfilter, q.valfilter, q.itemfilter):
         pytest.raises(Boom, fn, lambda x: type("Liar", (), {"__bool__": boom})(), {1: 2})
+
+
+def test_builtin_callbacks_called_directly_answer_as_called():
+    class Text(str):
+        pass
+
+    class Shown:
+        def __init__(self, out):
+            self.out = out
+
+        def __str__(self):
+            return self.out if isinstance(self.out, str) else boom()
+
+    def outcome(call):
+        try:
+            got = call()
+        except Exception as e:
+            return type(e), str(e)
+        return got, [type(v) for v in got.values()]
+
+    for d in ({1: Text("t"), 2: Shown(Text("u")), 3: 4, 4: -5}, {1: 2, 2: Shown(None)}):
+        for f in (str, repr, abs, len):
+            assert outcome(lambda: q.valmap(f, d)) == outcome(lambda: {k: f(v) for k, v in d.items()})
+            assert outcome(lambda: q.keymap(f, d)) == outcome(lambda: {f(k): v for k, v in d.items()})

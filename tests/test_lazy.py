@@ -7,7 +7,7 @@ from operator import add, sub
 from hypothesis import given, strategies as st
 
 import quibra._quibra as q
-from tests.helpers import Boom, Source, boom, raises, raising, then_raise
+from tests.helpers import Boom, Source, boom, drain, raises, raising, then_raise
 
 
 def test_delegations():
@@ -123,3 +123,49 @@ def test_interleave_matches_a_model(seqs):
 def test_accumulate_matches_itertools(xs, initial):
     rest = () if initial is None else (initial,)
     assert list(q.accumulate(sub, xs, *rest)) == list(itertools.accumulate(xs, sub, initial=initial))
+
+
+class Num:
+    """A number whose +, truth and str are logged; raises where it was told to."""
+
+    def __init__(self, v, log, bad=None):
+        self.v, self.log, self.bad = v, log, bad
+
+    def _run(self, what, result):
+        self.log.append((what, self.v))
+        if what == self.bad:
+            raise Boom(what)
+        return result
+
+    def __add__(self, other):
+        return self._run("add", Num(self.v + getattr(other, "v", other), self.log))
+
+    def __radd__(self, other):
+        return self._run("radd", Num(other + self.v, self.log))
+
+    def __bool__(self):
+        return self._run("bool", bool(self.v))
+
+    def __str__(self):
+        return self._run("str", str(self.v))
+
+    def __eq__(self, other):
+        return type(other) is Num and other.v == self.v
+
+
+@given(st.lists(st.tuples(st.integers(-2, 2), st.sampled_from([None, "plain", "add", "radd", "bool"])), max_size=8))
+def test_operator_builtins_run_as_the_calls_they_wrap(drawn):
+    """accumulate(operator.add) and remove(operator.truth or bool) take a direct route; values,
+    calls into __add__/__bool__, errors and where they stop are those of itertools."""
+    import operator
+
+    def outcomes(make):
+        log = []
+        xs = [v if kind == "plain" else Num(v, log, kind) for v, kind in drawn]
+        return [getattr(x, "v", x) if not isinstance(x, type) else x for x in drain(make(xs))], log
+
+    assert outcomes(lambda xs: q.accumulate(operator.add, xs)) == outcomes(lambda xs: itertools.accumulate(xs, operator.add))
+    assert outcomes(lambda xs: q.accumulate(operator.add, iter(xs), 1)) == outcomes(
+        lambda xs: itertools.accumulate(xs, operator.add, initial=1))
+    for pred in (operator.truth, bool):
+        assert outcomes(lambda xs: q.remove(pred, xs)) == outcomes(lambda xs: itertools.filterfalse(pred, xs))

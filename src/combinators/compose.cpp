@@ -7,23 +7,10 @@ namespace quibra {
 
 namespace {
 
-// f(arg), for use under one RecursionGuard per chain (its calls are made
-// one after another at the same native depth: pipe and the threading
-// functions take the guard themselves, a Compose call at its vectorcall
-// entry): a new reference, or nullptr with the error set (the raw convention: this is the whole cost of a chain step, and
-// it stays in this file). A builtin function taking exactly one object is entered
-// directly, as the interpreter's own specialised call does, which spares the
-// generic dispatch in chains of small builtins; the guard has already made
-// the stack check that dispatch would make. Everything else goes through
-// vectorcall.
-PyObject* call_one_raw(PyObject* f, PyObject* arg) {
-    constexpr int kConvention = METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
-    if (PyCFunction_CheckExact(f) && (PyCFunction_GET_FLAGS(f) & kConvention) == METH_O)
-        return PyCFunction_GET_FUNCTION(f)(PyCFunction_GET_SELF(f), arg);
-    PyObject* argv[] = {nullptr, arg};
-    return PyObject_Vectorcall(f, argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
-}
-
+// Each chain runs under one recursion check (its calls are made one after
+// another at the same native depth: pipe and the threading functions take
+// it themselves, a Compose call at its vectorcall entry), which is the stack
+// check call_one_raw's direct route to a builtin would otherwise skip.
 Result<Ref> call_one(PyObject* f, PyObject* arg) { return checked(call_one_raw(f, arg)); }
 
 PyObject* compose_vectorcall(PyObject*, PyObject* const*, std::size_t, PyObject*) noexcept;

@@ -16,9 +16,9 @@ Error runtime_error(const char* text) {
 
 }  // namespace
 
-Result<Ref> make_container(PyObject* factory) {
+Result<Ref> make_container(PyObject* factory, Py_ssize_t expected) {
     if (factory) return call(factory);
-    return new_dict();
+    return new_dict(expected);
 }
 
 Result<bool> has_keys(ModuleState& module, PyObject* o) {

@@ -13,8 +13,8 @@
 namespace quibra::dicts {
 
 // The result container: `factory()` when a factory is given (nullptr means
-// none), else a new dict.
-Result<Ref> make_container(PyObject* factory);
+// none), else a new dict with room for `expected` entries.
+Result<Ref> make_container(PyObject* factory, Py_ssize_t expected = 0);
 
 // result[key] = value, through the dict API when the result is an exact dict.
 inline Status store(PyObject* result, PyObject* key, PyObject* value) {

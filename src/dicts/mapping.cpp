@@ -44,10 +44,10 @@ Status store_unpacked(PyObject* result, PyObject* p) {
 template <Op op>
 Status apply_to_entry(PyObject* func, PyObject* result, PyObject* key, PyObject* value) {
     if constexpr (op == Op::KeyMap) {
-        QB_TRY(Ref new_key, call(func, key));
+        QB_TRY(Ref new_key, checked(call_one_raw(func, key)));
         return store(result, new_key.get(), value);
     } else if constexpr (op == Op::ValMap) {
-        QB_TRY(Ref new_value, call(func, value));
+        QB_TRY(Ref new_value, checked(call_one_raw(func, value)));
         return store(result, key, new_value.get());
     } else if constexpr (op == Op::ItemMap) {
         QB_TRY(Ref pair, pair_of(key, value));
@@ -72,7 +72,7 @@ Status apply_to_entry(PyObject* func, PyObject* result, PyObject* key, PyObject*
 template <Op op>
 Result<Ref> transform(ModuleState& module, PyObject* func, PyObject* d, PyObject* factory) {
     // The container comes first: the factory runs even if `d` is unusable.
-    QB_TRY(Ref result, make_container(factory));
+    QB_TRY(Ref result, make_container(factory, PyDict_CheckExact(d) ? PyDict_GET_SIZE(d) : 0));
     PyObject* out = result.get();
     QB_CHECK(for_each_item(module, d, [func, out](PyObject* key, PyObject* value) {
         return apply_to_entry<op>(func, out, key, value);

@@ -38,7 +38,7 @@ using CountTable = CountingTable<std::uint64_t>;
 
 // The table's counts as a dict, in first-seen order.
 Result<Ref> counts_to_dict(CountTable& table) {
-    QB_TRY(Ref out, new_dict());
+    QB_TRY(Ref out, new_dict(static_cast<Py_ssize_t>(table.entries().size())));
     SignalCheck signals;
     for (CountTable::Entry& e : table.entries()) {
         QB_TRY(Ref n, checked(PyLong_FromUnsignedLongLong(e.value)));
@@ -48,20 +48,119 @@ Result<Ref> counts_to_dict(CountTable& table) {
     return out;
 }
 
+// Keys counted in first-seen order. The native table answers most inputs,
+// whose keys repeat: one probe and a native count per element, and the dict
+// made once at the end. When nearly every key is new that would only do the
+// dict's work twice, so while every key is a builtin one (whose hashing and
+// comparison run no code, so nothing observable differs) the counts move
+// into the result dict and go on there; the first other key moves them
+// back, in order, to the table for good.
+class Counts {
+public:
+    explicit Counts(bool int_hash) noexcept : table_(int_hash), int_hash_(int_hash) {}
+
+    // One more of key k; false with the exception set on error.
+    [[gnu::always_inline]] bool add(PyObject* k) noexcept {
+        if (mode_ == Mode::Table) [[likely]] return add_to_table(k);
+        return add_judged(k);
+    }
+
+    Result<Ref> result() {
+        if (dict_) return std::move(dict_);
+        return counts_to_dict(table_);
+    }
+
+private:
+    // How many keys each judgement looks at.
+    static constexpr std::size_t kProbe = 4096;
+
+    enum class Mode { FirstKeys, Table, Dict };
+
+    bool add_to_table(PyObject* k) noexcept {
+        CountTable::Entry* e = table_.add_raw(k);
+        if (!e) return false;
+        ++e->value;
+        return true;
+    }
+
+    [[gnu::noinline]] bool add_judged(PyObject* k) noexcept {
+        bool builtin = builtin_key(k);
+        if (mode_ == Mode::Dict) {
+            if (!builtin) return to_table() && add_to_table(k);
+            return add_to_dict(k) >= 0;
+        }
+        if (!add_to_table(k)) return false;
+        builtin_ = builtin_ && builtin;
+        ++seen_;
+        if (seen_ == kProbe) keys_before_ = table_.entries().size();
+        if (seen_ < 2 * kProbe) return true;
+        // Judged on the second kProbe keys: an input that starts with its
+        // distinct keys and then repeats them is told from one that does not.
+        mode_ = Mode::Table;
+        if (!builtin_ || 2 * (table_.entries().size() - keys_before_) <= kProbe) return true;
+        mode_ = Mode::Dict;
+        return to_dict();
+    }
+
+    // 1 when k was counted before, 0 when new, -1 on error.
+    int add_to_dict(PyObject* k) noexcept {
+        PyObject* count;
+        int present = PyDict_SetDefaultRef(dict_.get(), k, one(), &count);
+        if (present <= 0) return present;
+        Ref held = Ref::steal(count);
+        Ref more = Ref::steal(PyNumber_Add(count, one()));
+        return more && PyDict_SetItem(dict_.get(), k, more.get()) == 0 ? 1 : -1;
+    }
+
+    static PyObject* one() noexcept {
+        static PyObject* const value = PyLong_FromLong(1);  // the small int 1: immortal, never fails
+        return value;
+    }
+
+    bool to_dict() noexcept {
+        Result<Ref> d = counts_to_dict(table_);
+        if (!d) {
+            std::move(d).error().raise();
+            return false;
+        }
+        dict_ = std::move(d).value();
+        table_ = CountTable(int_hash_);
+        return true;
+    }
+
+    bool to_table() noexcept {
+        mode_ = Mode::Table;
+        Py_ssize_t pos = 0;
+        PyObject *key, *count;
+        while (PyDict_Next(dict_.get(), &pos, &key, &count)) {
+            CountTable::Entry* e = table_.add_raw(key);
+            if (!e) return false;
+            e->value = PyLong_AsUnsignedLongLong(count);
+        }
+        dict_.reset();
+        return true;
+    }
+
+    CountTable table_;
+    Ref dict_;  // while the counts are kept in the result dict
+    Mode mode_ = Mode::FirstKeys;
+    std::size_t seen_ = 0;         // keys counted before the judgement
+    std::size_t keys_before_ = 0;  // distinct keys among the first kProbe
+    bool builtin_ = true;      // every key so far was a builtin key
+    bool int_hash_;
+};
+
 Result<Ref> countby_of(PyObject* key, PyObject* seq) {
     QB_TRY(bool int_hash, int_hash_inline_ok());
-    CountTable table(int_hash);
+    Counts counts(int_hash);
     KeyRule rule(key, KeyRule::When::Once);
     QB_CHECK(for_each_element(seq, [&](Ref x) {
         Ref k = Ref::steal(rule.apply_raw(x.get()));
         if (!k) return false;
         x.reset();  // the key is what is kept
-        CountTable::Entry* e = table.add_raw(k.get());
-        if (!e) return false;
-        ++e->value;
-        return true;
+        return counts.add(k.get());
     }));
-    return counts_to_dict(table);
+    return counts.result();
 }
 
 struct GroupSize {
@@ -87,7 +186,7 @@ Result<Ref> groups_to_dict(GroupTable& groups) {
         PyList_SET_ITEM(lists[m.group].get(), static_cast<Py_ssize_t>(filled++), m.item.release());
     }
     for (Ref& list : lists) PyObject_GC_Track(list.get());
-    QB_TRY(Ref out, new_dict());
+    QB_TRY(Ref out, new_dict(static_cast<Py_ssize_t>(entries.size())));
     for (std::size_t g = 0; g < entries.size(); ++g)
         QB_CHECK(checked_status(PyDict_SetItem(out.get(), entries[g].key.get(), lists[g].get())));
     return out;
@@ -190,14 +289,9 @@ Result<Ref> frequencies_of(PyObject* seq) {
     QB_TRY(Ref typed, offer_typed_count(seq));
     if (typed) return typed;
     QB_TRY(bool int_hash, int_hash_inline_ok());
-    CountTable table(int_hash);
-    QB_CHECK(for_each_element(seq, [&](Ref x) {
-        CountTable::Entry* e = table.add_raw(x.get());
-        if (!e) return false;
-        ++e->value;
-        return true;
-    }));
-    return counts_to_dict(table);
+    Counts counts(int_hash);
+    QB_CHECK(for_each_element(seq, [&](Ref x) { return counts.add(x.get()); }));
+    return counts.result();
 }
 
 Result<Ref> groupby_of(PyObject* key, PyObject* seq) {

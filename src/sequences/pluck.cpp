@@ -3,6 +3,7 @@
 #include "sequences/pluck.hpp"
 
 #include "sequences/keys.hpp"
+#include "utils/hashing.hpp"
 #include "utils/binding.hpp"
 #include "utils/iterators.hpp"
 #include "utils/registry.hpp"
@@ -23,12 +24,20 @@ struct PluckState {
     PluckState(Ref i, RawSource src) noexcept
         : ind(std::move(i)), source(std::move(src)), position(position_of(ind.get())) {}
 
-    Result<Ref> step() {
-        QB_TRY(Ref x, source.next());
-        if (!x) return Ref();
-        PyObject* r = item_raw(x.get(), ind.get(), position);
-        if (!r) return Error::fetch_ffi();
-        return Ref::steal(r);
+    // Over an exact list, an element that is an exact tuple or list read at
+    // a position, or an exact dict looked up with a builtin key, runs no code
+    // that could nest; anything else takes the recursion check first.
+    static constexpr bool checks_depth = true;
+
+    PyObject* step_raw() noexcept {
+        DepthCheck depth;
+        if (!source.is_list() && !depth.enter()) return nullptr;
+        source.prefetch_ahead();
+        Ref x = Ref::steal(source.next_raw());
+        if (!x) return nullptr;
+        if (PyObject* r = item_by_position(x.get(), position)) return r;
+        if (!(PyDict_CheckExact(x.get()) && builtin_key(ind.get())) && !depth.enter()) return nullptr;
+        return PyObject_GetItem(x.get(), ind.get());
     }
 
     unsigned long long hint() const noexcept { return source.remaining(); }

@@ -62,29 +62,35 @@ Result<Ref> concatv_body(Args<"*seqs">& a) {
 Result<Ref> mapcat_body(Args<"func, seqs">& a) { return flat_map_iter(a.state(), a.get<"func">(), a.get<"seqs">()); }
 
 // The last n elements of an iterator (all of them for n == 0), as a tuple.
+// The ring holds the newest elements; once it is full each new one takes
+// the place of the oldest, which goes before the newest arrives.
 Result<Ref> last_n_of_iterator(PyObject* it, unsigned long long n) {
     // n == 0 keeps everything, as seq[-0:] == seq[0:] does on the slicing path.
     std::vector<Ref> ring;
     std::size_t cap = n == 0 || n > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(n);
-    std::size_t next = 0;
     SignalCheck signals;
-    for (;;) {
-        QB_CHECK(signals.status());
-        QB_TRY(Ref item, next_item(it));
+    while (ring.size() < cap) {
+        PyObject* item = iter_next(it);
         if (!item) break;
-        if (ring.size() < cap) {
-            ring.push_back(std::move(item));
-            continue;
-        }
-        ring[next].reset();  // the oldest goes before the newest arrives
-        ring[next] = std::move(item);
-        next = (next + 1) % cap;
+        ring.push_back(Ref::steal(item));
+        if (!signals.tick()) return Error::fetch();
     }
+    std::size_t next = 0;
+    if (ring.size() == cap) {
+        for (;;) {
+            PyObject* item = iter_next(it);
+            if (!item) break;
+            ring[next].reset();
+            ring[next] = Ref::steal(item);
+            next = next + 1 == cap ? 0 : next + 1;
+            if (!signals.tick()) return Error::fetch();
+        }
+    }
+    if (PyErr_Occurred()) return Error::fetch();
     std::size_t size = ring.size();
     QB_TRY(Ref out, new_tuple(static_cast<Py_ssize_t>(size)));
-    std::size_t start = size < cap ? 0 : next;
     for (std::size_t i = 0; i < size; ++i)
-        PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), ring[(start + i) % size].release());
+        PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), ring[(next + i) % size].release());
     return out;
 }
 

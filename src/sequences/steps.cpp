@@ -3,6 +3,7 @@
 // so what happens after the end is whatever its sources do.
 #include "sequences/steps.hpp"
 
+#include "utils/hashing.hpp"
 #include "utils/binding.hpp"
 #include "utils/iterators.hpp"
 #include "utils/registry.hpp"
@@ -85,29 +86,54 @@ private:
     bool first_ = true;
 };
 
+// How a step calls the user's callable per element: a Python function runs
+// under the interpreter's own stack check, so calling it cannot nest native
+// code unchecked; `_operator`'s builtins run as the protocol call they wrap,
+// which over builtin values runs no code at all.
+enum class Callee : unsigned char { Python, Operator, Other };
+
 // Running results: the initial value first (when given), then
 // binop(total, x) for each element; without an initial value the first
 // element starts the total. A failing binop leaves the total unchanged.
 class AccumulateState {
 public:
     AccumulateState(RawSource src, Ref binop, Ref initial) noexcept
-        : src_(std::move(src)), binop_(std::move(binop)), initial_(std::move(initial)) {}
+        : src_(std::move(src)), binop_(std::move(binop)), initial_(std::move(initial)),
+          callee_(PyFunction_Check(binop_.get())                    ? Callee::Python
+                  : is_operator_builtin(binop_.get(), "add") ? Callee::Operator
+                                                                    : Callee::Other) {}
 
-    Result<Ref> step() {
+    static constexpr bool checks_depth = true;
+
+    PyObject* step_raw() {
         if (initial_ && !delivered_) {
             delivered_ = true;
             total_ = initial_;
-            return initial_;
+            return Py_NewRef(initial_.get());
         }
-        QB_TRY(Ref x, src_.next());
-        if (!x) return x;
+        DepthCheck depth;
+        if (!src_.is_list() && !depth.enter()) return nullptr;
+        Ref x = Ref::steal(src_.next_raw());
+        if (!x) return nullptr;
         if (!total_) {
             total_ = x;
-            return x;
+            return x.release();
         }
-        QB_TRY(Ref r, call(binop_.get(), total_.get(), x.get()));
-        total_ = r;
-        return r;
+        PyObject* r;
+        if (callee_ == Callee::Operator && builtin_key(total_.get()) && builtin_key(x.get())) {
+            r = PyNumber_Add(total_.get(), x.get());  // operator.add itself, without the call
+        } else {
+            if (callee_ != Callee::Python && !depth.enter()) return nullptr;
+            if (callee_ == Callee::Operator) {
+                r = PyNumber_Add(total_.get(), x.get());
+            } else {
+                PyObject* argv[] = {nullptr, total_.get(), x.get()};
+                r = PyObject_Vectorcall(binop_.get(), argv + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+            }
+        }
+        if (!r) return nullptr;
+        total_ = Ref::steal(r);
+        return Py_NewRef(r);
     }
 
     int traverse(const Visitor& visit) const { return visit(src_, binop_, initial_, total_); }
@@ -119,31 +145,47 @@ private:
     Ref binop_;
     Ref initial_;
     Ref total_;
+    Callee callee_;
     bool delivered_ = false;
 };
 
 // The elements for which predicate(x) is false.
 class RemoveState {
 public:
-    RemoveState(RawSource src, Ref predicate) noexcept : src_(std::move(src)), predicate_(std::move(predicate)) {}
+    RemoveState(RawSource src, Ref predicate) noexcept
+        : src_(std::move(src)), predicate_(std::move(predicate)),
+          callee_(PyFunction_Check(predicate_.get())                                  ? Callee::Python
+                  : is_operator_builtin(predicate_.get(), "truth") ||
+                          predicate_.get() == reinterpret_cast<PyObject*>(&PyBool_Type) ? Callee::Operator
+                                                                                        : Callee::Other) {}
 
-    Result<Ref> step() {
+    static constexpr bool checks_depth = true;
+
+    PyObject* step_raw() {
+        DepthCheck depth;
+        if ((!src_.is_list() || callee_ == Callee::Other) && !depth.enter()) return nullptr;
         for (;;) {
-            QB_TRY(Ref x, src_.next());
-            if (!x) return x;
-            QB_TRY(Ref r, call(predicate_.get(), x.get()));
-            int t = truth(r.get());
-            r.reset();
-            if (t < 0) return Error::fetch_ffi();
-            if (t == 0) return x;
+            Ref x = Ref::steal(src_.next_raw());
+            if (!x) return nullptr;
+            int t;
+            if (callee_ == Callee::Operator) {
+                // operator.truth(x) and bool(x) are the truth test of x.
+                if (!builtin_key(x.get()) && !depth.enter()) return nullptr;
+                t = PyObject_IsTrue(x.get());
+            } else {
+                Ref r = Ref::steal(call_one_raw(predicate_.get(), x.get()));
+                if (!r) return nullptr;
+                t = truth(r.get());
+            }
+            if (t < 0) return nullptr;
+            if (t == 0) return x.release();
         }
     }
 
     int traverse(const Visitor& visit) const { return visit(src_, predicate_); }
 
 private:
-    // The bool singletons answer without a call. Raw convention (-1 with the
-    // exception set), for the per-element loop.
+    // The bool singletons answer without a call.
     static int truth(PyObject* r) noexcept {
         if (r == Py_True) return 1;
         if (r == Py_False) return 0;
@@ -152,6 +194,7 @@ private:
 
     RawSource src_;
     Ref predicate_;
+    Callee callee_;
 };
 
 // Every inner sequence is opened now, so a non-iterable one fails the call;

@@ -46,20 +46,26 @@ struct InterposeState {
     InterposeState(Ref sep, RawSource src, Ref first) noexcept
         : el(std::move(sep)), source(std::move(src)), pending(std::move(first)), started(bool(pending)) {}
 
-    Result<Ref> step() {
-        if (pending) return std::move(pending);
-        if (finished) return Ref();
-        QB_TRY(Ref x, source.next());
+    // Over an exact list nothing but the list is read: no code runs that
+    // could nest, so only an iterator source takes the recursion check.
+    static constexpr bool checks_depth = true;
+
+    PyObject* step_raw() noexcept {
+        if (pending) return pending.release();
+        if (finished) return nullptr;
+        DepthCheck depth;
+        if (!source.is_list() && !depth.enter()) return nullptr;
+        PyObject* x = source.next_raw();
         if (!x) {
-            finished = true;
-            return Ref();
+            finished = !PyErr_Occurred();  // an error leaves the source to be asked again
+            return nullptr;
         }
         if (!started) {
             started = true;
             return x;
         }
-        pending = std::move(x);
-        return el;
+        pending = Ref::steal(x);
+        return Py_NewRef(el.get());
     }
 
     int traverse(const Visitor& visit) const { return visit(el, source, pending); }
@@ -105,30 +111,37 @@ struct SlidingWindowState {
 
     bool starved() const noexcept { return !window && priming.size() < n - 1; }
 
-    Result<Ref> step() {
-        if (finished) return Ref();
-        QB_TRY(Ref x, source.next());
+    static constexpr bool checks_depth = true;  // as for interpose
+
+    PyObject* step_raw() noexcept {
+        if (finished) return nullptr;
+        DepthCheck depth;
+        if (!source.is_list() && !depth.enter()) return nullptr;
+        Ref x = Ref::steal(source.next_raw());
         if (!x || starved()) {
             // A source that ran dry while priming never forms a window, even
-            // if it delivers again later.
-            finished = true;
-            return Ref();
+            // if it delivers again later; an error leaves it to be asked again.
+            finished = !x ? !PyErr_Occurred() : true;
+            return nullptr;
         }
         auto size = static_cast<Py_ssize_t>(n);
         PyObject* prev = window.get();
-        if (prev && PyUnstable_Object_IsUniquelyReferenced(prev)) return shift_in_place(std::move(x));
-        QB_TRY(Ref t, checked(PyTuple_New(size)));
+        if (prev && PyUnstable_Object_IsUniquelyReferenced(prev)) return shift_in_place(std::move(x)).release();
+        PyObject* t = PyTuple_New(size);
+        if (!t) return nullptr;
         if (prev) {
-            for (Py_ssize_t i = 1; i < size; ++i)
-                PyTuple_SET_ITEM(t.get(), i - 1, Py_NewRef(PyTuple_GET_ITEM(prev, i)));
+            for (Py_ssize_t i = 1; i < size; ++i) PyTuple_SET_ITEM(t, i - 1, Py_NewRef(PyTuple_GET_ITEM(prev, i)));
         } else {
             Py_ssize_t i = 0;
-            for (Ref& r : priming) PyTuple_SET_ITEM(t.get(), i++, r.release());
+            for (Ref& r : priming) PyTuple_SET_ITEM(t, i++, r.release());
             std::vector<Ref>().swap(priming);
         }
-        PyTuple_SET_ITEM(t.get(), size - 1, x.release());
-        window = t;
-        return t;
+        PyTuple_SET_ITEM(t, size - 1, x.release());
+        // Windows of numbers and strings cost the collector nothing, though
+        // a consumer may keep all of them.
+        untrack_if_atomic(t);
+        window = Ref::steal(t);
+        return Py_NewRef(t);
     }
 
     // Nobody but us holds the previous window (the consumer dropped it), so
@@ -236,9 +249,14 @@ public:
     ChunkState(Ref it, unsigned long long n, bool pad, Ref fill) noexcept
         : it_(std::move(it)), n_(n), pad_(pad), fill_(std::move(fill)), list_(PyList_CheckExact(it_.get())) {}
 
+    // An exact list is read where it is, which nothing can nest in.
+    static constexpr bool checks_depth = true;
+
     PyObject* step_raw() {
         if (n_ == 0) return nullptr;
         if (list_) return next_from_list();
+        DepthCheck depth;
+        if (!depth.enter()) return nullptr;
         return finish(next_from_iterator());
     }
 

@@ -24,7 +24,9 @@ inline Status checked_status(int rc) {
 Result<Ref> basic_object(PyObject* p, const char* what);
 Result<Ref> new_tuple(Py_ssize_t n);
 Result<Ref> new_list(Py_ssize_t n);
-Result<Ref> new_dict();
+// `expected`: how many entries the dict will hold, to grow it once instead
+// of step by step (the interpreter caps what it sizes ahead).
+Result<Ref> new_dict(Py_ssize_t expected = 0);
 
 // Takes a freshly filled tuple out of the collector's care when none of its
 // items can ever be part of a cycle, as the interpreter does for the tuples
@@ -79,6 +81,27 @@ Result<Ref> call(PyObject* f, A... args) {
         return checked(PyObject_Vectorcall(f, argv + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
     }
 }
+
+// f(arg) in the raw convention, for per-element calls. A builtin function
+// taking exactly one object is entered directly, as the interpreter's own
+// specialised call does, which spares the generic dispatch; that skips the
+// stack check the dispatch would make, so a caller that can nest takes the
+// recursion check itself. str(x) is x's PyObject_Str. Everything else goes
+// through vectorcall.
+inline PyObject* call_one_raw(PyObject* f, PyObject* arg) noexcept {
+    constexpr int kConvention = METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
+    if (PyCFunction_CheckExact(f) && (PyCFunction_GET_FLAGS(f) & kConvention) == METH_O)
+        return PyCFunction_GET_FUNCTION(f)(PyCFunction_GET_SELF(f), arg);
+    if (f == reinterpret_cast<PyObject*>(&PyUnicode_Type)) return PyObject_Str(arg);  // what str(x) does
+    PyObject* argv[] = {nullptr, arg};
+    return PyObject_Vectorcall(f, argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+}
+
+// Whether f is the builtin function `name` of the interpreter's `_operator`
+// module (operator.add, operator.truth, ...), which a caller may run as the
+// number or object protocol call it wraps, with the same result and the
+// same calls into user code.
+bool is_operator_builtin(PyObject* f, const char* name) noexcept;
 
 // The failures a default stands in for (get, pluck, the option accessors,
 // get_in): KeyError, IndexError and TypeError.

@@ -316,6 +316,10 @@ public:
     // int_hash: the result of int_hash_inline_ok().
     explicit CountingTable(bool int_hash) noexcept : int_hash_(int_hash) {}
 
+    // Room for up to n keys in the entries (memory is only touched as keys
+    // arrive), so that a table of many keys is never copied to grow.
+    Status reserve(std::size_t n) { return quibra::reserve(entries_, n); }
+
     // The entry of a key equal to `key`, made with a value-initialised Value
     // (and a new reference to `key`) when there is none; nullptr with the
     // exception set on error. Valid until the next add_raw.

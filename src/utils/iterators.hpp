@@ -27,10 +27,13 @@ namespace quibra {
 
 // ---- the guard --------------------------------------------------------------------
 
-// The reentrancy guard word: 0 free, -1 held. It is taken by one
-// compare-and-set, so that even threads running at once (an interpreter
-// without the global lock) can never both hold it, and a second entry fails
-// at once instead of waiting.
+// The reentrancy guard word: 0 free, -1 held; a second entry fails at once
+// instead of waiting. Without the interpreter lock it is taken by one
+// compare-and-set, so that threads running at once can never both hold it.
+// With the lock, only the thread holding it runs module code, and handing
+// the lock over orders memory: a plain load and store are enough (a step
+// that lets the lock go mid-way has stored -1 before).
+#ifdef Py_GIL_DISABLED
 class GuardWord {
 public:
     bool try_take() noexcept {
@@ -41,6 +44,45 @@ public:
 
 private:
     std::atomic<Py_ssize_t> word_{0};
+};
+#else
+class GuardWord {
+public:
+    bool try_take() noexcept {
+        if (word_ != 0) return false;
+        word_ = -1;
+        return true;
+    }
+    void release() noexcept { word_ = 0; }
+
+private:
+    Py_ssize_t word_ = 0;
+};
+#endif
+
+// The interpreter's recursion check, taken only by the steps that get to
+// code able to step another native iterator (or call a wrapper of ours)
+// with no Python frame in between: a source that is an iterator, a callback
+// that is not a Python function, a lookup on an object of no built-in type.
+// A step over an exact list that calls nothing of the sort cannot nest.
+class DepthCheck {
+public:
+    DepthCheck() noexcept = default;
+    DepthCheck(const DepthCheck&) = delete;
+    DepthCheck& operator=(const DepthCheck&) = delete;
+    ~DepthCheck() {
+        if (entered_) Py_LeaveRecursiveCall();
+    }
+    // False, with RecursionError set, when the stack is too deep already.
+    bool enter() noexcept {
+        if (entered_) return true;
+        if (Py_EnterRecursiveCall(" in __next__") != 0) return false;
+        entered_ = true;
+        return true;
+    }
+
+private:
+    bool entered_ = false;
 };
 
 // Every native iterator: a guard word, then the state.
@@ -66,11 +108,12 @@ struct Guarded {
     }
 };
 
-// A state whose step runs nothing but its own code (no source, no
-// callback: it reads memory) cannot nest, and skips the recursion check by
-// declaring `static constexpr bool leaf = true;`.
+// A state whose step takes the recursion check itself, on the paths that can
+// nest (a DepthCheck), or never needs it (it reads memory and nothing else),
+// declares `static constexpr bool checks_depth = true;`. Every other step is
+// one level of the check as a whole.
 template <class S>
-concept LeafStep = requires { requires S::leaf; };
+concept ChecksDepth = requires { requires S::checks_depth; };
 
 template <class S>
 concept HasHint = requires(const S& s) { s.hint(); };
@@ -103,12 +146,11 @@ PyObject* guarded_step(Guarded<S>& g) noexcept {
     return out;
 }
 
-// tp_iternext. A step reads its source, which may be another native
-// iterator, so each step is one level of the interpreter's recursion check.
+// tp_iternext.
 template <class S>
 PyObject* guarded_iternext(PyObject* self) noexcept {
     auto& g = state_of<Guarded<S>>(self);
-    if constexpr (LeafStep<S>) {
+    if constexpr (ChecksDepth<S>) {
         return guarded_step(g);
     } else {
         RecursionGuard depth(" in __next__");
@@ -166,7 +208,15 @@ struct HostedOps {
 
 template <class S>
 inline constexpr HostedOps hosted_ops = {
-    [](void* s) -> PyObject* { return run_step(*static_cast<S*>(s)); },
+    [](void* s) -> PyObject* {
+        if constexpr (ChecksDepth<S>) {
+            return run_step(*static_cast<S*>(s));
+        } else {
+            RecursionGuard depth(" in __next__");
+            if (!depth.entered()) return nullptr;
+            return run_step(*static_cast<S*>(s));
+        }
+    },
     [](const void* s, const Visitor& visit) { return static_cast<const S*>(s)->traverse(visit); },
     [](void* s) noexcept {
         if constexpr (Clearable<S>) static_cast<S*>(s)->clear();
@@ -174,9 +224,12 @@ inline constexpr HostedOps hosted_ops = {
     [](void* s) noexcept { delete static_cast<S*>(s); },
 };
 
-// The state of a RustIter: the hosted state, owned, and its functions.
+// The state of a RustIter: the hosted state, owned, and its functions (which
+// take the recursion check as the hosted state needs it).
 class Hosted {
 public:
+    static constexpr bool checks_depth = true;
+
     Hosted(const HostedOps* ops, void* state) noexcept : ops_(ops), state_(state) {}
     Hosted(const Hosted&) = delete;
     Hosted& operator=(const Hosted&) = delete;
