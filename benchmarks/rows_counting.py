@@ -82,6 +82,8 @@ row("frequencies: 100k small ints", "frequencies", _ints, lambda xs: q.frequenci
     lambda xs: collections.Counter(xs), "collections.Counter(xs)")
 row("frequencies: 100k strings", "frequencies", _words, lambda xs: q.frequencies(xs),
     lambda xs: collections.Counter(xs), "collections.Counter(xs)")
+row("frequencies: 100k distinct ints", "frequencies", lambda: list(range(N)), lambda xs: q.frequencies(xs),
+    lambda xs: collections.Counter(xs), "Counter(xs)")
 row("frequencies: int64 array of 100k", "frequencies", _numpy_ints, lambda xs: q.frequencies(xs),
     _numpy_counts, "numpy.unique(a, return_counts=True)", check=False)
 row("frequencies: array('q') of 100k", "frequencies", lambda: array.array("q", _ints()),
@@ -168,8 +170,50 @@ def _typed_rows(name, needs, setup, quibra, baseline, baseline_name, check):
     row(f"{name} [vs sum]", needs, setup, quibra, lambda a: a.sum(), "a.sum()", check=False, tags=("typed",))
 
 
+def _big_small_range():
+    import numpy
+    return numpy.random.default_rng(23).integers(0, 100, BIG_N)
+
+
+def _big_million():
+    import numpy
+    return numpy.random.default_rng(29).integers(0, 1_000_000, BIG_N) * 7919
+
+
+def _pandas_counts(a):
+    import pandas
+    return pandas.Series(a, copy=False).value_counts(sort=False)
+
+
+def _pandas_unique(a):
+    import pandas
+    return pandas.unique(a)
+
+
+def _bincount(a):
+    import numpy
+    return numpy.bincount(a)
+
+
+def _numpy_dict(a):
+    import numpy
+    return dict(zip(*(x.tolist() for x in numpy.unique(a, return_counts=True))))
+
+
 _typed_rows("frequencies: int64 5M, 100 distinct", "frequencies", _big_few, lambda a: q.frequencies(a),
             _numpy_counts, "numpy.unique(a, return_counts=True)", False)
+_typed_rows("frequencies: int64 5M of 0..99", "frequencies", _big_small_range, lambda a: q.frequencies(a),
+            _bincount, "numpy.bincount(a)", False)
+for _name, _setup in (("0..99", _big_small_range), ("100 distinct", _big_few)):
+    _typed_rows(f"frequencies: int64 5M {_name}, against pandas", "frequencies", _setup,
+                lambda a: q.frequencies(a), _pandas_counts, "Series(a).value_counts(sort=False)", False)
+    _typed_rows(f"list(unique): int64 5M {_name}, against pandas", "unique", _setup,
+                lambda a: list(q.unique(a)), _pandas_unique, "pandas.unique(a)", False)
+_typed_rows("frequencies: int64 5M, ~1M distinct", "frequencies", _big_million, lambda a: q.frequencies(a),
+            _numpy_dict, "dict(zip(*numpy.unique(a, return_counts=True)))", True)
+_typed_rows("isdistinct: int64 2M distinct, against pandas", "isdistinct", _big_distinct,
+            lambda a: q.isdistinct(a), lambda a: _pandas_unique(a).size == a.size,
+            "pandas.unique(a).size == a.size", True)
 _typed_rows("list(unique): int64 5M, 100 distinct", "unique", _big_few, lambda a: list(q.unique(a)),
             _numpy_unique, "numpy.unique(a)", False)
 _typed_rows("next(unique): int64 5M, 100 distinct", "unique", _big_few, lambda a: next(q.unique(a)),

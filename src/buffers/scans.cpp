@@ -110,7 +110,7 @@ bool count_piece(ValueCounts<T>& table, const T* p, std::size_t n, GoOn&& go_on)
 // a while, so other threads get their turns in between.
 template <class T>
 Result<Ref> count_to_dict(const ValueCounts<T>& table) {
-    QB_TRY(Ref out, checked(PyDict_New()));
+    QB_TRY(Ref out, new_dict(static_cast<Py_ssize_t>(table.size())));
     SignalCheck signals;
     for (std::size_t e = 0; e < table.size(); ++e) {
         QB_TRY(Ref key, box(table.value(e)));

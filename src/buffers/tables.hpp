@@ -3,6 +3,7 @@
 // They hold raw integers only, so the pool's workers can fill them.
 #pragma once
 
+#include "utils/big_memory.hpp"
 #include "utils/capi.hpp"
 
 #include <algorithm>
@@ -25,18 +26,15 @@ inline std::uint64_t widen(T v) noexcept {
     else return static_cast<std::uint64_t>(v);
 }
 
-// Multiplicative hashing, with a second round. The product's low bits
-// depend only on the value's low bits, so values that are all multiples of
-// a power of two (offsets, timestamps, ids with tag bits) would share a
-// handful of slots; its top bits spread runs of consecutive values poorly
-// (ten probes a lookup for 0..9999). Folding the product and multiplying
-// again spreads both shapes evenly; the slot comes from the top bits.
-inline constexpr std::uint64_t kHashMultiplier = 0x517cc1b727220a95ULL;
+// Fibonacci hashing: the slot is the top bits of the value times 2^64 over
+// the golden ratio. Runs of consecutive values land evenly spread, and so do
+// values that are all multiples of a power of two (offsets, timestamps, ids
+// with tag bits): their product is the same spread shifted up, whose top
+// bits still tell them apart. One multiply, on the path of every lookup.
+inline constexpr std::uint64_t kGoldenRatio = 0x9e3779b97f4a7c15ULL;
 
 inline std::size_t slot_of(std::uint64_t widened, unsigned shift) noexcept {
-    std::uint64_t h = widened * kHashMultiplier;
-    h ^= h >> 29;
-    return static_cast<std::size_t>((h * kHashMultiplier) >> shift);
+    return static_cast<std::size_t>((widened * kGoldenRatio) >> shift);
 }
 
 // log2 of a power of two.
@@ -67,15 +65,18 @@ class ValueCounts {
 public:
     ValueCounts() { rebuild(16); }
 
-    // Adds n occurrences of v (a new value joins the order).
-    void add(T v, std::uint64_t n = 1) {
+    // Adds n occurrences of v (a new value joins the order); whether v was new.
+    bool add(T v, std::uint64_t n = 1) {
         std::size_t i = slot_of(widen(v), shift_);
         for (;;) {
             const Slot& s = slots_[i];
-            if (s.entry == 0) return insert(v, n);
+            if (s.entry == 0) {
+                insert(v, n);
+                return true;
+            }
             if (s.value == v) {
                 counts_[s.entry - 1] += n;
-                return;
+                return false;
             }
             i = (i + 1) & mask_;
         }
@@ -117,16 +118,16 @@ private:
     }
 
     void rebuild(std::size_t capacity) {
-        std::vector<Slot> old(std::exchange(slots_, std::vector<Slot>(capacity, Slot{T{}, 0})));
+        BigVector<Slot> old(std::exchange(slots_, BigVector<Slot>(capacity, Slot{T{}, 0})));
         mask_ = capacity - 1;
         shift_ = 64 - log2_exact(capacity);
         for (const Slot& s : old)
             if (s.entry != 0) place(s);
     }
 
-    std::vector<Slot> slots_;
-    std::vector<T> order_;
-    std::vector<std::uint64_t> counts_;
+    BigVector<Slot> slots_;
+    BigVector<T> order_;
+    BigVector<std::uint64_t> counts_;
     std::size_t mask_ = 0;
     unsigned shift_ = 64;
 };
@@ -197,7 +198,7 @@ private:
     }
 
     void resize(std::size_t capacity) {
-        std::vector<T> old(std::exchange(slots_, std::vector<T>(capacity)));
+        BigVector<T> old(std::exchange(slots_, BigVector<T>(capacity)));
         mask_ = capacity - 1;
         shift_ = 64 - log2_exact(capacity);
         for (T v : old) {
@@ -208,7 +209,7 @@ private:
         }
     }
 
-    std::vector<T> slots_;
+    BigVector<T> slots_;
     std::size_t stored_ = 0;  // the value 0 included
     std::size_t mask_ = 0;
     unsigned shift_ = 64;

@@ -15,7 +15,7 @@ namespace {
 
 // Sees writes made between steps; nothing is scanned until the first step.
 struct UniqueIntState {
-    static constexpr bool leaf = true;  // reads the buffer and nothing else
+    static constexpr bool checks_depth = true;  // reads the buffer and nothing else: never nests
     TypedBuffer buffer;
     ValueSet<std::uint64_t> seen;  // widened values: one set type for every kind
     std::size_t position = 0;
