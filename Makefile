@@ -11,7 +11,7 @@ test:
 	$(DEVENV) tools/test $(TESTS)
 
 test-all:
-	$(DEVENV) env QUIBRA_VERSIONS="$(VERSIONS)" QUIBRA_TEST_PARALLEL=1 tools/test $(TESTS)
+	$(DEVENV) env QUIBRA_VERSIONS="$(VERSIONS)" tools/test $(TESTS)
 
 bench:
 	$(DEVENV) python3.14 benchmarks/run.py $(BENCH)

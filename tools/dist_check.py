@@ -191,7 +191,8 @@ def main(argv):
         expect(proc.returncode == 0, "quibra is not imported from the virtual environment")
 
         step("test suite against the installed wheel")
-        proc = subprocess.run([vpython, "-m", "pytest", "-q", "-p", "no:cacheprovider", "tests"], cwd=suite, env=env)
+        workers = subprocess.run([REPO / "tools" / "workers", vpython], capture_output=True, text=True).stdout.split()
+        proc = subprocess.run([vpython, "-m", "pytest", "-q", "-p", "no:cacheprovider", *workers, "tests"], cwd=suite, env=env)
         if proc.returncode == 5:
             raise CheckFailed("pytest collected no tests")
         expect(proc.returncode == 0, f"the test suite failed against the installed wheel (exit {proc.returncode})")
