@@ -53,8 +53,10 @@ inline Result<Ref> box(T v) {
 
 // ---- the counting table -----------------------------------------------------------
 
-// Tables up to this many slots fit in the caches and are kept sparse.
+// Tables up to this many slots fit in the caches and are kept sparse; up to
+// kNearSlots, in the nearest ones, where they are kept sparser still.
 inline constexpr std::size_t kSparseSlots = std::size_t{1} << 15;
+inline constexpr std::size_t kNearSlots = 8192;
 
 // Value -> count with the distinct values in first-seen order. The counts
 // sit beside the order, so merging and building the dict walk both in
@@ -98,14 +100,14 @@ private:
         std::size_t entry;
     };
 
-    // A table that fits in the caches is kept at most a quarter full, so
-    // that nearly every lookup ends at its first slot (a longer probe costs
-    // a mispredicted branch, more than the lookup itself); a larger one at
-    // most half full, to spare memory.
+    // A table that fits in the caches is kept at most a quarter full (a
+    // sixteenth in the nearest ones), so that nearly every lookup ends at
+    // its first slot (a longer probe costs a mispredicted branch, more than
+    // the lookup itself); a larger one at most half full, to spare memory.
     void insert(T v, std::uint64_t n) {
         order_.push_back(v);
         counts_.push_back(n);
-        std::size_t fill = slots_.size() <= kSparseSlots ? 4 : 2;
+        std::size_t fill = slots_.size() <= kNearSlots ? 16 : slots_.size() <= kSparseSlots ? 4 : 2;
         if (fill * order_.size() > slots_.size()) rebuild(2 * slots_.size());
         place(Slot{v, order_.size()});
     }
@@ -194,7 +196,7 @@ private:
     // ones, where a scan over few distinct values finds nearly every value
     // in its first slot and so never mispredicts the probe loop.
     bool needs_growth() const noexcept {
-        return (slots_.size() <= 8192 ? 16 : slots_.size() <= kSparseSlots ? 4 : 2) * stored_ >= slots_.size();
+        return (slots_.size() <= kNearSlots ? 16 : slots_.size() <= kSparseSlots ? 4 : 2) * stored_ >= slots_.size();
     }
 
     void resize(std::size_t capacity) {
