@@ -4,7 +4,7 @@
 
 namespace quibra {
 
-Result<PyObject*> CachedAttr::get(ModuleState& state) {
+Result<PyObject*> CachedAttr::load(ModuleState& state) {
     return cell_.get(state, [this] { return import_attr(module_, attr_); });
 }
 

@@ -126,6 +126,8 @@ class StateCell {
 public:
     template <class Init>
     Result<PyObject*> get(ModuleState& state, Init&& init);
+    // The value, or nullptr while there is none yet.
+    PyObject* peek(ModuleState& state) const noexcept;
 
 private:
     CellKey key_;
@@ -135,9 +137,12 @@ private:
 class CachedAttr {
 public:
     CachedAttr(const char* module, const char* attr) noexcept : module_(module), attr_(attr) {}
+    // Inline (in state.hpp): on the path of calls that delegate to the attribute.
     Result<PyObject*> get(ModuleState& state);
 
 private:
+    Result<PyObject*> load(ModuleState& state);
+
     const char* module_;
     const char* attr_;
     StateCell cell_;

@@ -72,4 +72,11 @@ Result<PyObject*> StateCell::get(ModuleState& state, Init&& init) {
     return state.cell(key_).get(init);
 }
 
+inline PyObject* StateCell::peek(ModuleState& state) const noexcept { return state.cell(key_).peek(); }
+
+inline Result<PyObject*> CachedAttr::get(ModuleState& state) {
+    if (PyObject* v = cell_.peek(state)) [[likely]] return v;
+    return load(state);
+}
+
 }  // namespace quibra
