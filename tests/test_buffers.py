@@ -142,7 +142,7 @@ def test_key_and_non_buffers_are_untouched():
 
 # ---- native equals generic, across kinds, sizes and value shapes -----------------------
 
-PATTERNS = ("few", "many", "few then many", "many then few", "shifted")
+PATTERNS = ("few", "many", "few then many", "many then few", "shifted", "near", "near then few")
 
 
 def tile(block, n):
@@ -152,7 +152,7 @@ def tile(block, n):
 def build(typecode, n, pattern, seed):
     """n values of one typecode: few distinct (a small pool of extremes and random values),
     many distinct (random bytes, extremes included), half of each, or distinct multiples of
-    a high power of two (equal low bits)."""
+    a high power of two (equal low bits), or few close together (near an extreme or not)."""
     rng = random.Random(seed)
     bits, _ = KINDS[typecode]
     lo, hi = bounds(typecode)
@@ -164,6 +164,10 @@ def build(typecode, n, pattern, seed):
     if pattern == "shifted":
         step = 1 << bits // 2
         return tile(array.array(typecode, [lo + i * step for i in range(min(n, step))]), n)
+    if pattern == "near":
+        centre = rng.choice([lo, hi, rng.randint(lo, hi)])
+        close = [min(hi, max(lo, centre + d)) for d in range(-60, 60)]
+        return tile(array.array(typecode, [rng.choice(close) for _ in range(min(n, 4096))]), n)
     if " then " in pattern:
         first, second = pattern.split(" then ")
         return build(typecode, n // 2, first, seed) + build(typecode, n - n // 2, second, seed + 1)

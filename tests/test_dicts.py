@@ -281,7 +281,12 @@ def test_builtin_callbacks_called_directly_answer_as_called():
             return type(e), str(e)
         return got, [type(v) for v in got.values()]
 
-    for d in ({1: Text("t"), 2: Shown(Text("u")), 3: 4, 4: -5}, {1: 2, 2: Shown(None)}):
+    class Count(int):
+        def __repr__(self):
+            return "count"
+
+    for d in ({1: Text("t"), 2: Shown(Text("u")), 3: 4, 4: -5, 5: Count(6)}, {1: 2, 2: Shown(None)},
+              {1: 10**5000}):
         for f in (str, repr, abs, len):
             assert outcome(lambda: q.valmap(f, d)) == outcome(lambda: {k: f(v) for k, v in d.items()})
             assert outcome(lambda: q.keymap(f, d)) == outcome(lambda: {f(k): v for k, v in d.items()})

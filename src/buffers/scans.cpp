@@ -95,13 +95,25 @@ std::size_t piece_length(std::size_t n) {
 // ---- counting -------------------------------------------------------------------------
 
 // Counts a piece block by block, as long as go_on() says so; false when it
-// stopped the piece first.
+// stopped the piece first. A fresh table starts with a window around the
+// first value, for as long as the values stay in it.
 template <class T, class GoOn>
 bool count_piece(ValueCounts<T>& table, const T* p, std::size_t n, GoOn&& go_on) {
-    for (std::size_t done = 0; done < n; done += kBlock) {
+    std::size_t i = 0;
+    if (table.size() == 0 && n != 0) {
+        WindowCounts<T> window(p[0]);
+        bool more = true;
+        while (i < n && (more = go_on())) {
+            std::size_t end = std::min(n, i + kBlock);
+            i = window.count(p, i, end);
+            if (i < end) break;
+        }
+        window.move_into(table);
+        if (!more) return false;
+    }
+    while (i < n) {
         if (!go_on()) return false;
-        std::size_t end = std::min(n, done + kBlock);
-        for (std::size_t i = done; i < end; ++i) table.add(p[i]);
+        for (std::size_t end = std::min(n, i + kBlock); i < end; ++i) table.add(p[i]);
     }
     return true;
 }

@@ -134,6 +134,45 @@ private:
     unsigned shift_ = 64;
 };
 
+// ---- the window count -----------------------------------------------------------
+
+// Counts over a window of kWindow consecutive values centred on the first
+// one, indexed directly: the common input of few values close together
+// (codes, categories, bytes) costs a subtraction and an increment per
+// element, no hashing or probing. The first value outside the window ends
+// it; its counts then move to a ValueCounts, in first-seen order.
+template <class T>
+class WindowCounts {
+public:
+    static constexpr std::size_t kWindow = 4096;
+
+    explicit WindowCounts(T first) : base_(widen(first) - kWindow / 2), counts_(kWindow), order_(kWindow) {}
+
+    // Counts p[i], p[i + 1], ... before n; where it stopped: the position
+    // of the first value outside the window, or n.
+    std::size_t count(const T* p, std::size_t i, std::size_t n) noexcept {
+        std::uint64_t* counts = counts_.data();
+        for (; i < n; ++i) {
+            const std::uint64_t d = widen(p[i]) - base_;  // wraps below the window
+            if (d >= kWindow) break;
+            if (counts[d]++ == 0) order_[seen_++] = static_cast<std::uint16_t>(d);
+        }
+        return i;
+    }
+
+    // Adds the counts to an empty table, which then has the same order.
+    void move_into(ValueCounts<T>& table) const {
+        for (std::size_t e = 0; e < seen_; ++e)
+            table.add(static_cast<T>(base_ + order_[e]), counts_[order_[e]]);
+    }
+
+private:
+    std::uint64_t base_;
+    std::size_t seen_ = 0;
+    std::vector<std::uint64_t> counts_;
+    std::vector<std::uint16_t> order_;
+};
+
 // ---- the value set -------------------------------------------------------------------
 
 // Values seen so far: open addressing with linear probing, never shrinking.

@@ -9,12 +9,12 @@ namespace {
 
 InternedName keys_name("keys"), items_name("items");
 
-Error runtime_error(const char* text) {
+}  // namespace
+
+Error changed_during_walk(const char* text) {
     PyErr_SetString(PyExc_RuntimeError, text);
     return Error::fetch();
 }
-
-}  // namespace
 
 Result<Ref> make_container(PyObject* factory, Py_ssize_t expected) {
     if (factory) return call(factory);
@@ -41,18 +41,6 @@ Status split_item(PyObject* item, PyObject*& key, PyObject*& value) {
     value = PyTuple_GetItem(item, 1);
     if (!value) return Error::fetch();
     return success();
-}
-
-Result<bool> ExactDictWalk::next(Ref& key, Ref& value) {
-    if (PyDict_GET_SIZE(d_) != used_) return runtime_error("dictionary changed size during iteration");
-    PyObject *k, *v;
-    if (!PyDict_Next(d_, &pos_, &k, &v)) return false;
-    // Same size but more entries than it started with: keys were swapped.
-    if (left_ == 0) return runtime_error("dictionary keys changed during iteration");
-    --left_;
-    key = Ref::borrow(k);
-    value = Ref::borrow(v);
-    return true;
 }
 
 Status copy_items(ModuleState& module, PyObject* m, PyObject* result) {

@@ -33,13 +33,30 @@ Result<Ref> call_items(ModuleState& module, PyObject* m);
 // two elements (the tuple's IndexError otherwise). Both are borrowed from it.
 Status split_item(PyObject* item, PyObject*& key, PyObject*& value);
 
+// The RuntimeError of a mapping changed under a walk.
+Error changed_during_walk(const char* text);
+
 // The same walk a dict's own items iterator makes, as the iterator reports a
 // dict that changes under it.
+
 class ExactDictWalk {
 public:
     explicit ExactDictWalk(PyObject* d) noexcept : d_(d), used_(PyDict_GET_SIZE(d)), left_(used_) {}
-    // Next entry (new references), false at the end.
-    Result<bool> next(Ref& key, Ref& value);
+    // Next entry (new references), false at the end. Inline: it runs once
+    // per entry of every mapping walk.
+    Result<bool> next(Ref& key, Ref& value) {
+        if (PyDict_GET_SIZE(d_) != used_) [[unlikely]]
+            return changed_during_walk("dictionary changed size during iteration");
+        PyObject *k, *v;
+        if (!PyDict_Next(d_, &pos_, &k, &v)) return false;
+        // Same size but more entries than it started with: keys were swapped.
+        if (left_ == 0) [[unlikely]]
+            return changed_during_walk("dictionary keys changed during iteration");
+        --left_;
+        key = Ref::borrow(k);
+        value = Ref::borrow(v);
+        return true;
+    }
 
 private:
     PyObject* d_;

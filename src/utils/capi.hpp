@@ -86,13 +86,17 @@ Result<Ref> call(PyObject* f, A... args) {
 // taking exactly one object is entered directly, as the interpreter's own
 // specialised call does, which spares the generic dispatch; that skips the
 // stack check the dispatch would make, so a caller that can nest takes the
-// recursion check itself. str(x) is x's PyObject_Str. Everything else goes
-// through vectorcall.
+// recursion check itself. str(x) is x's PyObject_Str, or an exact int's
+// repr. Everything else goes through vectorcall.
 inline PyObject* call_one_raw(PyObject* f, PyObject* arg) noexcept {
     constexpr int kConvention = METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O | METH_FASTCALL | METH_METHOD;
     if (PyCFunction_CheckExact(f) && (PyCFunction_GET_FLAGS(f) & kConvention) == METH_O)
         return PyCFunction_GET_FUNCTION(f)(PyCFunction_GET_SELF(f), arg);
-    if (f == reinterpret_cast<PyObject*>(&PyUnicode_Type)) return PyObject_Str(arg);  // what str(x) does
+    if (f == reinterpret_cast<PyObject*>(&PyUnicode_Type)) {
+        // An exact int's str is its repr, which cannot call back into Python.
+        if (PyLong_CheckExact(arg)) return PyLong_Type.tp_repr(arg);
+        return PyObject_Str(arg);  // what str(x) does
+    }
     PyObject* argv[] = {nullptr, arg};
     return PyObject_Vectorcall(f, argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
 }
