@@ -32,6 +32,13 @@ def row(name, needs, setup, quibra, baseline, baseline_name, check=True, tags=()
     ROWS.append(Row(name, tuple(needs), setup, quibra, baseline, baseline_name, check, tuple(tags)))
 
 
+def floor(name, needs, setup, quibra, bound, bound_name):
+    """Registers "NAME [vs floor]": the quibra way against the least work any
+    way of producing the same answer must do (a native pass making the same
+    objects), which bounds how far the row's speed-up can go."""
+    row(f"{name} [vs floor]", needs, setup, quibra, bound, bound_name, check=False, tags=("floor",))
+
+
 def _loops_for(fn, arg, target=0.02):
     """How many calls make one measurement last about `target` seconds."""
     n = 1

@@ -9,7 +9,7 @@ import operator
 import random
 
 import quibra as q
-from harness import row
+from harness import floor, row
 
 N = 100_000
 
@@ -211,6 +211,20 @@ for _name, _setup in (("0..99", _big_small_range), ("100 distinct", _big_few)):
                 lambda a: list(q.unique(a)), _pandas_unique, "pandas.unique(a)", False)
 _typed_rows("frequencies: int64 5M, ~1M distinct", "frequencies", _big_million, lambda a: q.frequencies(a),
             _numpy_dict, "dict(zip(*numpy.unique(a, return_counts=True)))", True)
+
+
+def _million_result_parts():
+    """The array, with its distinct values in first-seen order and their counts as arrays."""
+    import numpy
+    a = _big_million()
+    values, first, counts = numpy.unique(a, return_index=True, return_counts=True)
+    order = numpy.argsort(first)
+    return a, values[order], counts[order]
+
+
+floor("frequencies: int64 5M, ~1M distinct", "frequencies", _million_result_parts,
+      lambda d: q.frequencies(d[0]), lambda d: dict(zip(d[1].tolist(), d[2].tolist())),
+      "the same dict from first-seen arrays")
 _typed_rows("isdistinct: int64 2M distinct, against pandas", "isdistinct", _big_distinct,
             lambda a: q.isdistinct(a), lambda a: _pandas_unique(a).size == a.size,
             "pandas.unique(a).size == a.size", True)

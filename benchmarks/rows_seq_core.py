@@ -6,7 +6,7 @@ import operator
 import random
 
 import quibra as q
-from harness import row
+from harness import floor, row
 
 N = 100_000
 
@@ -71,6 +71,10 @@ row("sliding_window: n=3 over 100k iterator, kept", "sliding_window", lambda: li
     "deque recipe")
 row("interpose: 100k list", "interpose", lambda: list(range(N)),
     lambda xs: list(q.interpose(0, xs)), lambda xs: list(_gen_interpose(0, xs)), "generator function")
+floor("interpose: 100k list", "interpose", lambda: (list(range(N)), list(range(2 * N))),
+      lambda d: list(q.interpose(0, d[0])), lambda d: list(iter(d[1])), "list(iter(xs)) of 200k")
+floor("sliding_window: n=3 over 100k list, kept in a list", "sliding_window", lambda: list(range(N)),
+      lambda xs: list(q.sliding_window(3, xs)), lambda xs: list(zip(xs, xs, xs)), "list(zip(xs, xs, xs))")
 row("partition_all: n=5 over 100k list", "partition_all", lambda: list(range(N)),
     lambda xs: list(q.partition_all(5, xs)), lambda xs: list(itertools.batched(xs, 5)),
     "itertools.batched(xs, 5)")

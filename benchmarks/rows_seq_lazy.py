@@ -5,7 +5,7 @@ import itertools
 import operator
 
 import quibra as q
-from harness import row
+from harness import floor, row
 
 N = 100_000
 
@@ -73,6 +73,10 @@ row("iterate: 100k steps of (1).__add__", ("iterate", "take"), lambda: N,
 row("accumulate: operator.add over 100k ints", "accumulate", lambda: list(range(N)),
     lambda xs: list(q.accumulate(operator.add, xs)), lambda xs: list(itertools.accumulate(xs, operator.add)),
     "list(itertools.accumulate(xs, add))")
+floor("accumulate: operator.add over 100k ints", "accumulate",
+      lambda: (list(range(N)), [0, *itertools.accumulate(range(N - 1))]),
+      lambda d: list(q.accumulate(operator.add, d[0])), lambda d: list(map(operator.add, d[1], d[0])),
+      "the same additions by map(add, sums, xs)")
 row("accumulate: lambda over 100k ints", "accumulate", lambda: list(range(N)),
     lambda xs: list(q.accumulate(lambda a, b: a + b, xs)),
     lambda xs: list(itertools.accumulate(xs, lambda a, b: a + b)), "list(itertools.accumulate(xs, f))")

@@ -113,20 +113,30 @@ bool count_piece(ValueCounts<T>& table, const T* p, std::size_t n, GoOn&& go_on)
     }
     while (i < n) {
         if (!go_on()) return false;
-        for (std::size_t end = std::min(n, i + kBlock); i < end; ++i) table.add(p[i]);
+        const std::size_t end = std::min(n, i + kBlock);
+        if (table.large()) {  // each lookup misses the caches: overlap the misses
+            for (; i < end; ++i) {
+                if (i + kFetchAhead < n) table.prefetch(p[i + kFetchAhead]);
+                table.add(p[i]);
+            }
+        } else {
+            for (; i < end; ++i) table.add(p[i]);
+        }
     }
     return true;
 }
 
 // The answer, made on the calling thread; tens of millions of entries take
-// a while, so other threads get their turns in between.
+// a while, so other threads get their turns in between. The table's slots
+// are given back first, for the dict's memory.
 template <class T>
-Result<Ref> count_to_dict(const ValueCounts<T>& table) {
-    QB_TRY(Ref out, new_dict(static_cast<Py_ssize_t>(table.size())));
+Result<Ref> count_to_dict(ValueCounts<T>&& table) {
+    const auto [values, counts] = std::move(table).take_ordered();
+    QB_TRY(Ref out, new_dict(static_cast<Py_ssize_t>(values.size())));
     SignalCheck signals;
-    for (std::size_t e = 0; e < table.size(); ++e) {
-        QB_TRY(Ref key, box(table.value(e)));
-        QB_TRY(Ref count, checked(PyLong_FromUnsignedLongLong(table.count(e))));
+    for (std::size_t e = 0; e < values.size(); ++e) {
+        QB_TRY(Ref key, box(values[e]));
+        QB_TRY(Ref count, checked(PyLong_FromUnsignedLongLong(counts[e])));
         QB_CHECK(checked_status(PyDict_SetItem(out.get(), key.get(), count.get())));
         QB_CHECK(signals.status());
     }
@@ -252,7 +262,7 @@ Result<Ref> typed_count(const TypedBuffer& buffer) {
         ScanRun run(buffer.length());
         count_values(counts, buffer.data<T>(), buffer.length(), run);
         QB_CHECK(run.finish());
-        return count_to_dict(counts);
+        return count_to_dict(std::move(counts));
     });
 }
 

@@ -58,64 +58,100 @@ inline Result<Ref> box(T v) {
 inline constexpr std::size_t kSparseSlots = std::size_t{1} << 15;
 inline constexpr std::size_t kNearSlots = 8192;
 
-// Value -> count with the distinct values in first-seen order. The counts
-// sit beside the order, so merging and building the dict walk both in
-// sequence instead of looking every value up again. Linear probing; a slot
-// names its entry plus one, 0 marking it free.
+// How many lookups ahead a walk over a table too large for the caches
+// fetches the slot it will need, so that the misses overlap.
+inline constexpr std::size_t kFetchAhead = 16;
+
+// Value -> count with the distinct values in first-seen order. A slot holds
+// its value's count (0 marking it free), so counting touches one slot per
+// element; the order is kept beside as values, and reading the counts in
+// that order looks each up again, fetched ahead. Linear probing.
 template <class T>
 class ValueCounts {
 public:
     ValueCounts() { rebuild(16); }
 
-    // Adds n occurrences of v (a new value joins the order); whether v was new.
+    // Adds n (>= 1) occurrences of v (a new value joins the order); whether v was new.
     bool add(T v, std::uint64_t n = 1) {
         std::size_t i = slot_of(widen(v), shift_);
         for (;;) {
-            const Slot& s = slots_[i];
-            if (s.entry == 0) {
-                insert(v, n);
+            Slot& s = slots_[i];
+            if (s.count == 0) {
+                insert(i, v, n);
                 return true;
             }
             if (s.value == v) {
-                counts_[s.entry - 1] += n;
+                s.count += n;
                 return false;
             }
             i = (i + 1) & mask_;
         }
     }
 
+    // Starts bringing v's first slot into the cache, ahead of its add().
+    void prefetch(T v) const noexcept { __builtin_prefetch(&slots_[slot_of(widen(v), shift_)], 1); }
+    // Whether the slots outgrow the caches, where prefetching pays.
+    bool large() const noexcept { return slots_.size() > kSparseSlots; }
+
     std::size_t size() const noexcept { return order_.size(); }
     T value(std::size_t entry) const noexcept { return order_[entry]; }
-    std::uint64_t count(std::size_t entry) const noexcept { return counts_[entry]; }
+    // The count of the entry-th value; a walk in entry order has the slots
+    // of the next ones fetched ahead.
+    std::uint64_t count(std::size_t entry) const noexcept {
+        if (entry + kFetchAhead < order_.size()) prefetch(order_[entry + kFetchAhead]);
+        const T v = order_[entry];
+        std::size_t i = slot_of(widen(v), shift_);
+        while (slots_[i].value != v) i = (i + 1) & mask_;  // v is held: no free slot comes first
+        return slots_[i].count;
+    }
+
+    // The values in first-seen order and their counts, side by side; the
+    // table is left empty, its slots given back.
+    struct Ordered {
+        BigVector<T> values;
+        BigVector<std::uint64_t> counts;
+    };
+    Ordered take_ordered() && {
+        BigVector<std::uint64_t> counts(order_.size());
+        for (std::size_t e = 0; e < order_.size(); ++e) counts[e] = count(e);
+        Ordered out{std::move(order_), std::move(counts)};
+        order_.clear();
+        slots_.clear();
+        rebuild(16);
+        return out;
+    }
 
     // Adds every count of a later piece of the input: its new values follow
     // ours in its own first-seen order, so the order stays that of the whole.
     void merge(const ValueCounts& later) {
-        for (std::size_t e = 0; e < later.size(); ++e) add(later.order_[e], later.counts_[e]);
+        for (std::size_t e = 0; e < later.size(); ++e) add(later.order_[e], later.count(e));
     }
 
 private:
     struct Slot {
         T value;
-        std::size_t entry;
+        std::uint64_t count;
     };
 
     // A table that fits in the caches is kept at most a quarter full (a
     // sixteenth in the nearest ones), so that nearly every lookup ends at
     // its first slot (a longer probe costs a mispredicted branch, more than
     // the lookup itself); a larger one at most half full, to spare memory.
-    void insert(T v, std::uint64_t n) {
+    void insert(std::size_t i, T v, std::uint64_t n) {
         order_.push_back(v);
-        counts_.push_back(n);
         std::size_t fill = slots_.size() <= kNearSlots ? 16 : slots_.size() <= kSparseSlots ? 4 : 2;
-        if (fill * order_.size() > slots_.size()) rebuild(2 * slots_.size());
-        place(Slot{v, order_.size()});
+        if (fill * order_.size() <= slots_.size()) {
+            slots_[i] = Slot{v, n};
+            return;
+        }
+        rebuild(2 * slots_.size());
+        place(Slot{v, n});
     }
 
     // Puts a value the table does not hold into its first free slot.
     void place(const Slot& s) noexcept {
         std::size_t i = slot_of(widen(s.value), shift_);
-        while (slots_[i].entry != 0) i = (i + 1) & mask_;
+        while (slots_[i].count != 0) i = (i + 1) & mask_;
         slots_[i] = s;
     }
 
@@ -124,12 +160,11 @@ private:
         mask_ = capacity - 1;
         shift_ = 64 - log2_exact(capacity);
         for (const Slot& s : old)
-            if (s.entry != 0) place(s);
+            if (s.count != 0) place(s);
     }
 
     BigVector<Slot> slots_;
     BigVector<T> order_;
-    BigVector<std::uint64_t> counts_;
     std::size_t mask_ = 0;
     unsigned shift_ = 64;
 };
