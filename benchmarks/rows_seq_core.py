@@ -91,3 +91,6 @@ row("pluck: key of 100k dicts", "pluck", lambda: [{"a": i, "b": -i} for i in ran
 row("pluck: indices [0, 1] of 100k triples", "pluck", lambda: [(i, -i, 0) for i in range(N)],
     lambda ps: list(q.pluck([0, 1], ps)), lambda ps: list(map(operator.itemgetter(0, 1), ps)),
     "map(itemgetter(0, 1), triples)")
+floor("pluck: indices [0, 1] of 100k triples", "pluck",
+      lambda: ([(i, -i, 0) for i in range(N)], list(range(N)), [-i for i in range(N)]),
+      lambda d: list(q.pluck([0, 1], d[0])), lambda d: list(zip(d[1], d[2])), "list(zip(firsts, seconds))")

@@ -86,3 +86,6 @@ row("remove: operator.truth over 100k ints", "remove", lambda: [i % 3 for i in r
 row("remove: Python predicate over 100k ints", "remove", lambda: list(range(N)),
     lambda xs: list(q.remove(_odd, xs)), lambda xs: list(itertools.filterfalse(_odd, xs)),
     "list(filterfalse(f, xs))")
+floor("remove: Python predicate over 100k ints", "remove", lambda: list(range(N)),
+      lambda xs: list(q.remove(_odd, xs)), lambda xs: collections.deque(map(_odd, xs), maxlen=0),
+      "the predicate calls alone: deque(map(f, xs), maxlen=0)")

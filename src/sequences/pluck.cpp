@@ -56,13 +56,14 @@ TypeCell pluck_iter_type("PluckIter", pluck_iter_spec);
 // The defaulted and list-of-indices forms.
 class GeneralPluckState {
 public:
-    GeneralPluckState(Ref it, Ref ind, Ref dflt) noexcept
-        : it_(std::move(it)), ind_(std::move(ind)), dflt_(std::move(dflt)), many_(PyList_Check(ind_.get())) {}
+    GeneralPluckState(RawSource src, Ref ind, Ref dflt) noexcept
+        : source_(std::move(src)), ind_(std::move(ind)), dflt_(std::move(dflt)), many_(PyList_Check(ind_.get())) {}
 
     // A list of indices without a default: elements that are exact tuples
     // or lists read at exact int positions take a direct route.
     PyObject* step_raw() {
-        Ref x = Ref::steal(iter_next(it_.get()));
+        source_.prefetch_ahead();
+        Ref x = Ref::steal(source_.next_raw());
         if (!x) return nullptr;
         if (!many_) return finish(lookup(x.get(), ind_.get()));
         if (!dflt_) {
@@ -72,7 +73,7 @@ public:
         return finish(lookup_all(x.get()));
     }
 
-    int traverse(const Visitor& visit) const { return visit(it_, ind_, dflt_); }
+    int traverse(const Visitor& visit) const { return visit(source_, ind_, dflt_); }
 
 private:
     // The tuple of x[i] when x is an exact tuple or list and every index a
@@ -118,7 +119,7 @@ private:
         return tuple_of_lookups(ind_.get(), buf_, [this, x](PyObject* i) { return lookup(x, i); });
     }
 
-    Ref it_;
+    RawSource source_;
     Ref ind_;
     Ref dflt_;
     bool many_;
@@ -141,8 +142,8 @@ Registrar registrar(functions, {&pluck_iter_type});
 
 Result<Ref> build_pluck(const ModuleState& module, PyObject* ind, PyObject* seqs, PyObject* dflt) {
     if (dflt || PyList_Check(ind)) {
-        QB_TRY(Ref it, get_iter(seqs));
-        return make_rust_iter<GeneralPluckState>(module, std::move(it), Ref::borrow(ind), Ref::borrow(dflt));
+        QB_TRY(RawSource source, RawSource::open(seqs));
+        return make_rust_iter<GeneralPluckState>(module, std::move(source), Ref::borrow(ind), Ref::borrow(dflt));
     }
     QB_TRY(RawSource source, RawSource::open(seqs));
     return make_iterator<PluckState>(module, pluck_iter_type, Ref::borrow(ind), std::move(source));
