@@ -21,13 +21,15 @@ namespace {
 // The elements of an exact list before its first element that is not a
 // builtin key, while they are all distinct: probed where they are in a table
 // of the native hash, since no code can run (and so nothing can change the
-// list) while only builtin keys are hashed and compared. The answer, or the
-// position of that first other element.
+// list) while only builtin keys are hashed and compared. The table is sized
+// for the whole list up front. The answer, or the position of that first
+// other element.
 Result<std::variant<bool, Py_ssize_t>> distinct_builtin_prefix(PyObject* list) {
     QB_TRY(bool int_hash, int_hash_inline_ok());
     ProbeTable<SeenSlot> table;
-    PyObject* const* items = reinterpret_cast<PyListObject*>(list)->ob_item;
     Py_ssize_t n = PyList_GET_SIZE(list);
+    table.reserve(static_cast<std::size_t>(n));
+    PyObject* const* items = reinterpret_cast<PyListObject*>(list)->ob_item;
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* x = items[i];
         if (!builtin_key(x)) return std::variant<bool, Py_ssize_t>(i);

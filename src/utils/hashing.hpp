@@ -7,6 +7,8 @@
 #include "utils/capi.hpp"
 #include "utils/gc.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -113,6 +115,7 @@ template <class Slot, std::size_t Growth = 4>
 class ProbeTable {
 public:
     static constexpr std::size_t kInitialSlots = 32;
+    static constexpr std::size_t kReserveCap = std::size_t{1} << 20;
 
     ProbeTable() noexcept = default;
     ProbeTable(ProbeTable&&) noexcept = default;
@@ -190,6 +193,19 @@ public:
         free->key = key;
         ++stored_;
         return free;
+    }
+
+    // Sizes an empty table for up to n keys (at most kReserveCap) at once,
+    // saving the growths on the way; the memory is calloc'd, so pages no
+    // probe touches cost nothing. Only a hint: without the memory the table
+    // starts small as usual.
+    void reserve(std::size_t n) noexcept {
+        std::size_t count = std::bit_ceil(3 * std::min(n, kReserveCap) / 2 + 1);
+        if (slots_ || count <= kInitialSlots) return;
+        if (Slot* s = static_cast<Slot*>(std::calloc(count, sizeof(Slot)))) {
+            slots_.reset(s);
+            mask_ = count - 1;
+        }
     }
 
     // Back to no slots at all (the next find allocates the initial ones).
