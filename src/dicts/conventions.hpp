@@ -38,7 +38,6 @@ Error changed_during_walk(const char* text);
 
 // The same walk a dict's own items iterator makes, as the iterator reports a
 // dict that changes under it.
-
 class ExactDictWalk {
 public:
     explicit ExactDictWalk(PyObject* d) noexcept : d_(d), used_(PyDict_GET_SIZE(d)), left_(used_) {}
