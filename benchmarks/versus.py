@@ -6,6 +6,7 @@ per-element rows of a change that should leave them as they were. The
 module under test is the one `import quibra` finds.
 """
 
+import array
 import importlib.util
 import itertools
 import operator
@@ -20,6 +21,7 @@ PAIRS = [(i, -i) for i in range(N)]
 TRIPLES = [(i, -i, i) for i in range(N)]
 REPEATS = [i % 1000 for i in range(N)]
 CALLS = range(1000)
+SMALL_ARRAY = array.array("q", [i % 7 for i in range(8)])
 
 # name: (work(q) -> callable, elements it processes)
 WORKLOADS = {
@@ -55,6 +57,9 @@ WORKLOADS = {
     "call: memoize hit": (lambda q: (lambda f: lambda: [f(3) for _ in CALLS])(q.memoize(abs)), len(CALLS)),
     "call: curry complete": (lambda q: (lambda f: lambda: [f(1, 2) for _ in CALLS])(q.curry(operator.add)), len(CALLS)),
     "call: Iter(xs).map": (lambda q: lambda: [q.Iter(XS).map(abs) for _ in CALLS], len(CALLS)),
+    "call: frequencies(8 int64)": (lambda q: lambda: [q.frequencies(SMALL_ARRAY) for _ in CALLS], len(CALLS)),
+    "call: unique(8 int64)": (lambda q: lambda: [list(q.unique(SMALL_ARRAY)) for _ in CALLS], len(CALLS)),
+    "call: isdistinct(8 int64)": (lambda q: lambda: [q.isdistinct(SMALL_ARRAY) for _ in CALLS], len(CALLS)),
 }
 
 

@@ -96,11 +96,12 @@ std::size_t piece_length(std::size_t n) {
 
 // Counts a piece block by block, as long as go_on() says so; false when it
 // stopped the piece first. A fresh table starts with a window around the
-// first value, for as long as the values stay in it.
+// first value, for as long as the values stay in it; a piece shorter than
+// the window hashes for less than clearing the window would cost.
 template <class T, class GoOn>
 bool count_piece(ValueCounts<T>& table, const T* p, std::size_t n, GoOn&& go_on) {
     std::size_t i = 0;
-    if (table.size() == 0 && n != 0) {
+    if (table.size() == 0 && n >= WindowCounts<T>::kWindow) {
         WindowCounts<T> window(p[0]);
         bool more = true;
         while (i < n && (more = go_on())) {
@@ -175,7 +176,10 @@ void count_values(ValueCounts<T>& main, const T* p, std::size_t n, ScanRun& run)
     }
     const std::size_t chunk = piece_length(n);
     const std::size_t rest = n - chunk;
-    std::vector<ValueCounts<T>> pieces(rest / chunk + (rest % chunk != 0));
+    const std::size_t others = rest / chunk + (rest % chunk != 0);
+    std::vector<ValueCounts<T>> pieces;
+    pieces.reserve(others);
+    while (pieces.size() < others) pieces.emplace_back(kPresizedValues);
     std::atomic<bool> give_up{false};
     auto count_one = [&](std::size_t i) {
         std::size_t begin = chunk * (i + 1);
@@ -210,11 +214,11 @@ void count_values(ValueCounts<T>& main, const T* p, std::size_t n, ScanRun& run)
 
 // ---- distinctness ---------------------------------------------------------------------
 
-// Pre-sized for at most 4096 values: a long input usually repeats early.
 template <class T>
 bool all_distinct(const T* p, std::size_t n, ScanRun& run) {
     if (n == 0) return true;
-    ValueSet<T> seen(std::max<std::size_t>(16, std::bit_ceil(2 * std::min<std::size_t>(n, 4096))));
+    ValueSet<T> seen;
+    seen.reserve(std::min(n, kPresizedValues));
     for (std::size_t done = 0; done < n; done += kBlock) {
         if (!run.go_on()) return false;
         for (std::size_t i = done, end = std::min(n, done + kBlock); i < end; ++i)
@@ -267,7 +271,7 @@ Result<Ref> values_tuple(std::vector<T> kept) {
 Result<Ref> typed_count(const TypedBuffer& buffer) {
     return dispatch_kind(buffer.kind(), [&](auto zero) -> Result<Ref> {
         using T = decltype(zero);
-        ValueCounts<T> counts;
+        ValueCounts<T> counts(std::min(buffer.length(), kPresizedValues));
         ScanRun run(buffer.length());
         count_values(counts, buffer.data<T>(), buffer.length(), run);
         QB_CHECK(run.finish());

@@ -58,6 +58,28 @@ inline Result<Ref> box(T v) {
 inline constexpr std::size_t kSparseSlots = std::size_t{1} << 15;
 inline constexpr std::size_t kNearSlots = 8192;
 
+// How many slots a table of `slots` keeps per value at most. A table that
+// fits in the caches is kept at most a quarter full (a sixteenth in the
+// nearest ones), so that nearly every lookup ends at its first slot (a
+// longer probe costs a mispredicted branch, more than the lookup itself); a
+// larger one at most half full, to spare memory.
+inline std::size_t slots_per_value(std::size_t slots) noexcept {
+    return slots <= kNearSlots ? 16 : slots <= kSparseSlots ? 4 : 2;
+}
+
+// The fewest slots (a power of two, at least 16) that hold `values` values
+// without growing.
+inline std::size_t capacity_for(std::size_t values) noexcept {
+    std::size_t slots = 16;
+    while (slots_per_value(slots) * values > slots) slots *= 2;
+    return slots;
+}
+
+// How many values a table is made ready for up front, at most: those that
+// keep it in the nearest caches. An input of fewer values can hold no more
+// distinct ones, so its table never grows; a longer one usually repeats.
+inline constexpr std::size_t kPresizedValues = kNearSlots / 16;
+
 // How many lookups ahead a walk over a table too large for the caches
 // fetches the slot it will need, so that the misses overlap.
 inline constexpr std::size_t kFetchAhead = 16;
@@ -69,7 +91,8 @@ inline constexpr std::size_t kFetchAhead = 16;
 template <class T>
 class ValueCounts {
 public:
-    ValueCounts() { rebuild(16); }
+    // Ready for `values` distinct values before it first grows.
+    explicit ValueCounts(std::size_t values = 0) { rebuild(capacity_for(values)); }
 
     // Adds n (>= 1) occurrences of v (a new value joins the order); whether v was new.
     bool add(T v, std::uint64_t n = 1) {
@@ -105,8 +128,9 @@ public:
         return slots_[i].count;
     }
 
-    // The values in first-seen order and their counts, side by side; the
-    // table is left empty, its slots given back.
+    // The values in first-seen order and their counts, side by side. The
+    // table is spent, only to be destroyed; slots beyond the caches are
+    // given back at once, for the memory of what is made from the answer.
     struct Ordered {
         BigVector<T> values;
         BigVector<std::uint64_t> counts;
@@ -114,11 +138,8 @@ public:
     Ordered take_ordered() && {
         BigVector<std::uint64_t> counts(order_.size());
         for (std::size_t e = 0; e < order_.size(); ++e) counts[e] = count(e);
-        Ordered out{std::move(order_), std::move(counts)};
-        order_.clear();
-        slots_.clear();
-        rebuild(16);
-        return out;
+        if (large()) slots_ = BigArray<Slot>();
+        return Ordered{std::move(order_), std::move(counts)};
     }
 
     // Adds every count of a later piece of the input: its new values follow
@@ -133,14 +154,9 @@ private:
         std::uint64_t count;
     };
 
-    // A table that fits in the caches is kept at most a quarter full (a
-    // sixteenth in the nearest ones), so that nearly every lookup ends at
-    // its first slot (a longer probe costs a mispredicted branch, more than
-    // the lookup itself); a larger one at most half full, to spare memory.
     void insert(std::size_t i, T v, std::uint64_t n) {
         order_.push_back(v);
-        std::size_t fill = slots_.size() <= kNearSlots ? 16 : slots_.size() <= kSparseSlots ? 4 : 2;
-        if (fill * order_.size() <= slots_.size()) {
+        if (slots_per_value(slots_.size()) * order_.size() <= slots_.size()) {
             slots_[i] = Slot{v, n};
             return;
         }
@@ -156,14 +172,14 @@ private:
     }
 
     void rebuild(std::size_t capacity) {
-        BigVector<Slot> old(std::exchange(slots_, BigVector<Slot>(capacity, Slot{T{}, 0})));
+        BigArray<Slot> old = std::exchange(slots_, BigArray<Slot>(capacity));
         mask_ = capacity - 1;
         shift_ = 64 - log2_exact(capacity);
         for (const Slot& s : old)
             if (s.count != 0) place(s);
     }
 
-    BigVector<Slot> slots_;
+    BigArray<Slot> slots_;
     BigVector<T> order_;
     std::size_t mask_ = 0;
     unsigned shift_ = 64;
@@ -220,7 +236,11 @@ template <class T>
 class ValueSet {
 public:
     ValueSet() noexcept = default;
-    explicit ValueSet(std::size_t capacity) { resize(capacity); }
+
+    // Makes room for `values` values before the next growth.
+    void reserve(std::size_t values) {
+        if (const std::size_t slots = capacity_for(values); slots > slots_.size()) resize(slots);
+    }
 
     // True when v was new (and is now stored).
     bool insert(T v) {
@@ -265,16 +285,11 @@ public:
     }
 
 private:
-    // Half full; a quarter while the set fits in the caches (as for the
-    // counting table); a sixteenth while it is small enough for the nearest
-    // ones, where a scan over few distinct values finds nearly every value
-    // in its first slot and so never mispredicts the probe loop.
-    bool needs_growth() const noexcept {
-        return (slots_.size() <= kNearSlots ? 16 : slots_.size() <= kSparseSlots ? 4 : 2) * stored_ >= slots_.size();
-    }
+    // As full as the counting table gets (slots_per_value).
+    bool needs_growth() const noexcept { return slots_per_value(slots_.size()) * stored_ >= slots_.size(); }
 
     void resize(std::size_t capacity) {
-        BigVector<T> old(std::exchange(slots_, BigVector<T>(capacity)));
+        BigArray<T> old = std::exchange(slots_, BigArray<T>(capacity));
         mask_ = capacity - 1;
         shift_ = 64 - log2_exact(capacity);
         for (T v : old) {
@@ -285,7 +300,7 @@ private:
         }
     }
 
-    BigVector<T> slots_;
+    BigArray<T> slots_;
     std::size_t stored_ = 0;  // the value 0 included
     std::size_t mask_ = 0;
     unsigned shift_ = 64;

@@ -35,6 +35,7 @@ struct UniqueIntState {
         const std::size_t n = buffer.length();
         // A long run of repeats is read in blocks, with a pause between them.
         SignalCheck signals(1);
+        if (position == 0) seen.reserve(std::min(n, kPresizedValues));
         while (position < n) {
             std::size_t end = std::min(n, position + kSignalInterval);
             // May throw while storing a new value; everything before it was a repeat.

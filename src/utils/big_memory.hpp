@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <sys/mman.h>
@@ -46,5 +48,42 @@ struct BigAllocator {
 
 template <class T>
 using BigVector = std::vector<T, BigAllocator<T>>;
+
+// A fixed number of elements, zeroed: the hash tables' slots, whose types
+// (integers and aggregates of them) are value-initialised by zero bytes, so
+// the allocation's zeroing is all the initialising there is. Move-only.
+template <class T>
+class BigArray {
+    static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_copyable_v<T>);
+
+public:
+    BigArray() noexcept = default;
+    explicit BigArray(std::size_t n) : data_(BigAllocator<T>().allocate(n)), size_(n) {}
+    BigArray(BigArray&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    BigArray& operator=(BigArray&& other) noexcept {
+        BigArray(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~BigArray() { BigAllocator<T>().deallocate(data_, size_); }
+
+    void swap(BigArray& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+    }
+
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    T* data() noexcept { return data_; }
+    const T* data() const noexcept { return data_; }
+    T& operator[](std::size_t i) noexcept { return data_[i]; }
+    const T& operator[](std::size_t i) const noexcept { return data_[i]; }
+    const T* begin() const noexcept { return data_; }
+    const T* end() const noexcept { return data_ + size_; }
+
+private:
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+};
 
 }  // namespace quibra
