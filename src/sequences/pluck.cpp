@@ -141,11 +141,9 @@ Registrar registrar(functions, {&pluck_iter_type});
 }  // namespace
 
 Result<Ref> build_pluck(const ModuleState& module, PyObject* ind, PyObject* seqs, PyObject* dflt) {
-    if (dflt || PyList_Check(ind)) {
-        QB_TRY(RawSource source, RawSource::open(seqs));
-        return make_rust_iter<GeneralPluckState>(module, std::move(source), Ref::borrow(ind), Ref::borrow(dflt));
-    }
     QB_TRY(RawSource source, RawSource::open(seqs));
+    if (dflt || PyList_Check(ind))
+        return make_rust_iter<GeneralPluckState>(module, std::move(source), Ref::borrow(ind), Ref::borrow(dflt));
     return make_iterator<PluckState>(module, pluck_iter_type, Ref::borrow(ind), std::move(source));
 }
 
